@@ -1,0 +1,7 @@
+#include "platform/data_execution_prevention.h"
+
+namespace tavrin {
+
+bool turnOffDataExecutionPrevention() { return false; }
+
+}  // namespace tavrin
