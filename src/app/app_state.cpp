@@ -1,5 +1,7 @@
 #include "app/app_state.h"
 
+#include "ssdp/ssdp_discovery.h"
+
 namespace tavrin {
 
 void initAppState(AppState& state, std::unique_ptr<FileDropTarget> dropTarget) {
@@ -16,6 +18,9 @@ void initAppState(AppState& state, std::unique_ptr<FileDropTarget> dropTarget) {
 }
 
 void shutdownAppState(AppState& state) {
+  // The receive thread uses the device list, its lock and the socket: it
+  // ends before any of them goes.
+  stopDiscovery(state);
   state.selectedMediaPath.clear();
   state.deviceList.reset();
   state.rendererFriendlyName.clear();

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "app/file_drop_target.h"
 #include "platform/embedded_http_server.h"
@@ -34,6 +35,11 @@ struct AppState {
   std::unique_ptr<EmbeddedHttpServer> mediaServer;
   std::function<void(const std::string& text)> messageCallback;
   std::function<void(int index)> deviceFoundCallback;
+
+  // The SSDP receive thread, and the signal that ends it (and any description
+  // it is reading) at exit, so that nothing it uses is freed under it.
+  std::thread receiveThread;
+  std::atomic<bool> stopping{false};
 };
 
 // Creates the long-lived objects in the program's order. The drop target is

@@ -57,6 +57,11 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
   return length;
 }
 
+int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  const auto* cancel = static_cast<const std::atomic<bool>*>(user);
+  return cancel->load() ? 1 : 0;
+}
+
 CurlList headerList(const std::string& block) {
   curl_slist* list = nullptr;
   size_t start = 0;
@@ -137,6 +142,12 @@ std::string httpRequest(const std::string& url, HttpExchange& exchange) {
                      static_cast<curl_off_t>(exchange.bodyBytes.size()));
     curl_easy_setopt(handle, CURLOPT_CUSTOMREQUEST, kVerbs[method]);
     if (method == kHttpHead) curl_easy_setopt(handle, CURLOPT_NOBODY, 1L);
+  }
+
+  if (exchange.cancel) {
+    curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, onProgress);
+    curl_easy_setopt(handle, CURLOPT_XFERINFODATA, exchange.cancel);
+    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
   }
 
   Received received;

@@ -2,6 +2,7 @@
 // The one HTTP client routine: a single GET, POST or HEAD exchange, with
 // header defaults, cookies and an optional proxy. The status is not examined:
 // the body of an error answer is returned like any other.
+#include <atomic>
 #include <optional>
 #include <string>
 
@@ -21,6 +22,7 @@ struct HttpExchange {
   bool noRedirect = false;
   std::string bodyBytes;                // in/out: sent with POST and HEAD; when empty, receives body
   std::string proxy;                    // host:port; empty means a direct connection
+  const std::atomic<bool>* cancel = nullptr;  // when it turns true, the exchange is given up
 };
 
 // The response body read so far when the body exceeds this many bytes.

@@ -1,0 +1,18 @@
+#pragma once
+#include <string>
+
+namespace tavrin {
+
+struct AppState;
+
+// Turns one SSDP datagram into a device record when it is the answer or
+// announcement of a DLNA device not yet in the device list: fetches the
+// description named by its location, appends the record and tells
+// deviceFoundCallback its position. Runs on the receive thread.
+void handleSsdpAnswer(AppState& state, const std::string& datagram);
+
+// The device's base URL when its description has no URLBase: the location
+// cut before the first "/" from its tenth character on (scheme, host, port).
+std::string baseUrlFromLocation(const std::string& location);
+
+}  // namespace tavrin
