@@ -178,15 +178,18 @@ TEST_F(EmbeddedHttpServerTest, RoutesByPathWithoutQueryAndFallsBackToNotFoundRou
       {"/declines", 404, nullptr},
       {"/nothing", 404, nullptr},
   };
-  for (const Case& c : withoutFallback) {
-    SCOPED_TRACE(c.target);
-    const RawHttpResponse answer = rawHttpExchange(port, get(c.target));
-    ASSERT_TRUE(answer.complete);
-    EXPECT_EQ(answer.status, c.status);
-    if (c.body) {
-      EXPECT_EQ(answer.body, c.body);
+  auto expectRoutes = [&](const auto& cases) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.target);
+      const RawHttpResponse answer = rawHttpExchange(port, get(c.target));
+      ASSERT_TRUE(answer.complete);
+      EXPECT_EQ(answer.status, c.status);
+      if (c.body) {
+        EXPECT_EQ(answer.body, c.body);
+      }
     }
-  }
+  };
+  expectRoutes(withoutFallback);
 
   server.registerPathHandler(answerWith("fallback", true), "@页面404");
   const Case withFallback[] = {
@@ -196,15 +199,7 @@ TEST_F(EmbeddedHttpServerTest, RoutesByPathWithoutQueryAndFallsBackToNotFoundRou
       {"/1", 200, "one /1"},
       {"/declines", 404, nullptr},
   };
-  for (const Case& c : withFallback) {
-    SCOPED_TRACE(c.target);
-    const RawHttpResponse answer = rawHttpExchange(port, get(c.target));
-    ASSERT_TRUE(answer.complete);
-    EXPECT_EQ(answer.status, c.status);
-    if (c.body) {
-      EXPECT_EQ(answer.body, c.body);
-    }
-  }
+  expectRoutes(withFallback);
 
   server.registerPathHandler(answerWith("declining fallback", false), "@页面404");
   EXPECT_EQ(rawHttpExchange(port, get("/nothing")).status, 404);
