@@ -183,7 +183,8 @@ struct EmbeddedHttpServer::Impl {
     for (const auto& route : routes) {
       if (route.first == path) return route.second;
     }
-    if (decodedPath && path != decodedPath) {
+    // The decoded form ends at an encoded zero byte: "/1%00" is not "/1".
+    if (decodedPath && path != decodedPath && path.find("%00") == std::string::npos) {
       for (const auto& route : routes) {
         if (route.first == decodedPath) return route.second;
       }

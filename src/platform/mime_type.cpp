@@ -20,6 +20,7 @@ constexpr MimeEntry kMimeTypes[] = {
     {"mov", "video/quicktime"},
     {"webm", "video/webm"},
     {"ts", "video/mp2t"},
+    {"m2ts", "video/mp2t"},
     {"flv", "video/x-flv"},
     {"wmv", "video/x-ms-wmv"},
     {"mpg", "video/mpeg"},
