@@ -97,9 +97,10 @@ pugi::xml_node childElementNamed(const pugi::xml_node& parent, const std::string
   return {};
 }
 
-pugi::xml_node childElementAt(const pugi::xml_node& parent, int position) {
-  for (pugi::xml_node child = parent.first_child(); child; child = child.next_sibling()) {
-    if (child.type() == pugi::node_element && --position == 0) return child;
+// The element `steps` elements after `from` (0: from itself).
+pugi::xml_node elementAfter(pugi::xml_node from, int steps) {
+  for (pugi::xml_node child = from; child; child = child.next_sibling()) {
+    if (child.type() == pugi::node_element && steps-- == 0) return child;
   }
   return {};
 }
@@ -111,13 +112,28 @@ XmlDocument::XmlDocument() : document_(std::make_unique<pugi::xml_document>()) {
 XmlDocument::~XmlDocument() = default;
 
 bool XmlDocument::loadBytes(const std::string& bytes) {
-  document_->reset();
+  release();
   pugi::xml_parse_result result =
       document_->load_buffer(bytes.data(), bytes.size(), kParseOptions, pugi::encoding_utf8);
   if (result) return true;
   // pugixml keeps what it parsed before the error.
   document_->reset();
   return false;
+}
+
+// Callers read the children of a list one after another ("@1", "@2", ...):
+// going on from the last one found keeps such a walk linear.
+pugi::xml_node XmlDocument::childElementAt(const pugi::xml_node& parent, int position) const {
+  pugi::xml_node child;
+  if (lastParent_ == parent && lastChild_ && position >= lastPosition_) {
+    child = elementAfter(lastChild_, position - lastPosition_);
+  } else {
+    child = elementAfter(parent.first_child(), position - 1);
+  }
+  lastParent_ = parent;
+  lastPosition_ = position;
+  lastChild_ = child;
+  return child;
 }
 
 pugi::xml_node XmlDocument::resolve(const std::string& path) const {
@@ -180,6 +196,10 @@ int XmlDocument::childCount(const std::string& path) const {
   return count;
 }
 
-void XmlDocument::release() { document_->reset(); }
+void XmlDocument::release() {
+  document_->reset();
+  lastParent_ = lastChild_ = pugi::xml_node();
+  lastPosition_ = 0;
+}
 
 }  // namespace tavrin

@@ -12,10 +12,7 @@
 #include <memory>
 #include <string>
 
-namespace pugi {
-class xml_document;
-class xml_node;
-}  // namespace pugi
+#include <pugixml.hpp>
 
 namespace tavrin {
 
@@ -48,8 +45,14 @@ class XmlDocument {
 
  private:
   pugi::xml_node resolve(const std::string& path) const;
+  pugi::xml_node childElementAt(const pugi::xml_node& parent, int position) const;
 
   std::unique_ptr<pugi::xml_document> document_;
+  // The last "@n" step taken; queries are not made from several threads at
+  // once on one document.
+  mutable pugi::xml_node lastParent_;
+  mutable pugi::xml_node lastChild_;
+  mutable int lastPosition_ = 0;
 };
 
 }  // namespace tavrin

@@ -1,5 +1,7 @@
 #include "ssdp/device_list_builder.h"
 
+#include <algorithm>
+
 #include "app/app_state.h"
 #include "httpclient/http_request.h"
 #include "platform/text_between.h"
@@ -22,7 +24,9 @@ bool alreadyListed(const KeyValueList& devices, const std::string& id) {
 
 KeyValueList serviceEntries(const XmlDocument& description) {
   KeyValueList services;
-  int count = description.childCount("root/device/serviceList");
+  // Each "@j" step walks the list from its start, so reading n services costs
+  // n squared: 100,000 of them would hold the list's lock for minutes.
+  int count = std::min(description.childCount("root/device/serviceList"), kMaxServicesPerDevice);
   for (int j = 1; j <= count; ++j) {
     std::string service = "root/device/serviceList/@" + std::to_string(j);
     services.appendMap(KeyValueMap::createMapFromPairs({

@@ -11,6 +11,10 @@ struct AppState;
 // deviceFoundCallback its position. Runs on the receive thread.
 void handleSsdpAnswer(AppState& state, const std::string& datagram);
 
+// A record keeps at most this many services, the first ones of the
+// description; renderers have a handful.
+constexpr int kMaxServicesPerDevice = 256;
+
 // The device's base URL when its description has no URLBase: the location
 // cut before the first "/" from its tenth character on (scheme, host, port).
 std::string baseUrlFromLocation(const std::string& location);

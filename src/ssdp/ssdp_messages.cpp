@@ -12,7 +12,10 @@ const char kSearchDatagram[] =
     "MAN: \"ssdp:discover\"\r\n"
     "User-Agent: UPnP/1.0 DLNADOC/1.50 Platinum/1.0.5.13\r\n"
     "Connection: close\r\n"
-    "Host: 239.255.255.250:1900\r\n";
+    "Host: 239.255.255.250:1900\r\n"
+    // The empty line that ends an HTTP message: libupnp and GUPnP renderers
+    // ignore a search without it.
+    "\r\n";
 
 const char kAnswerTemplate[] =
     "HTTP/1.1 200 OK\r\n"

@@ -9,7 +9,7 @@ namespace tavrin {
 constexpr const char* kSsdpGroup = "239.255.255.250";
 constexpr int kSsdpPort = 1900;
 
-// The M-SEARCH datagram: seven lines, each ended by CR LF, 171 bytes.
+// The M-SEARCH datagram: seven header lines and the empty line, 173 bytes.
 std::string buildSearchDatagram();
 
 // The answer naming the renderer's "address:port", as UTF-8 with a final

@@ -5,24 +5,18 @@
 // group or multicasts on a real network.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <ifaddrs.h>
 #include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "fixtures/lan_process.h"
 #include "platform/text_encoding.h"
 #include "ssdp/udp_multicast_socket.h"
-
-extern char** environ;
 
 namespace tavrin {
 namespace {
@@ -34,25 +28,11 @@ constexpr char kPhoneAddress[] = "10.77.0.3";
 constexpr int kPhoneSourcePort = 41900;
 constexpr int kReceiveTimeoutMs = 5000;
 
-bool hasLocalAddress(const std::string& dotted) {
-  ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return false;
-  bool found = false;
-  for (ifaddrs* entry = list; entry && !found; entry = entry->ifa_next) {
-    if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET) continue;
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(entry->ifa_addr)->sin_addr, text, sizeof text);
-    found = dotted == text;
-  }
-  freeifaddrs(list);
-  return found;
-}
-
 // The phone side: sends each payload ("size:N" = N bytes, "text:T" = T) as
 // one datagram from sourcePort to address:port, in order.
 int sendFromHere(int argc, char** argv) {
   if (argc < 6) return 2;
-  if (!hasLocalAddress(kPhoneAddress)) {
+  if (!testing::hasLocalAddress(kPhoneAddress)) {
     std::fprintf(stderr, "--send runs only on the test LAN's phone\n");
     return 3;
   }
@@ -77,35 +57,14 @@ int sendFromHere(int argc, char** argv) {
   return status;
 }
 
-std::string ownPath() {
-  char path[4096] = {};
-  ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  return length > 0 ? std::string(path, static_cast<size_t>(length)) : std::string();
-}
-
 // Runs this program on phone with --send and the payloads, sending to the
-// SSDP group; true when it exited 0 within ten seconds. The LAN script finds
-// its LAN through the inherited TAVRIN_LAN.
+// SSDP group; true when it exited 0 within ten seconds.
 bool sendFromPhone(const std::vector<std::string>& payloads) {
-  std::vector<std::string> args = {TAVRIN_LAN_SCRIPT, "exec", "phone", ownPath(), "--send",
-                                   std::to_string(kPhoneSourcePort), kGroup, std::to_string(kSsdpPort)};
-  args.insert(args.end(), payloads.begin(), payloads.end());
-  std::vector<char*> argv;
-  for (auto& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  if (posix_spawn(&pid, TAVRIN_LAN_SCRIPT, nullptr, nullptr, argv.data(), environ) != 0) return false;
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  int status = 0;
-  while (waitpid(pid, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  std::vector<std::string> command = {testing::ownProgramPath(), "--send", std::to_string(kPhoneSourcePort), kGroup,
+                                      std::to_string(kSsdpPort)};
+  command.insert(command.end(), payloads.begin(), payloads.end());
+  testing::LanProcess phone(TAVRIN_LAN_SCRIPT, "phone", command, std::chrono::seconds(10));
+  return phone.waitForExit(std::chrono::seconds(10)) == 0;
 }
 
 // The socket as the program opens it, with its reports collected.
@@ -192,7 +151,7 @@ TEST(MulticastLan, EmptyAndOversizedGroupDatagramsFailAndTheSocketGoesOn) {
 
 int main(int argc, char** argv) {
   if (argc >= 2 && std::string(argv[1]) == "--send") return tavrin::sendFromHere(argc, argv);
-  if (!tavrin::hasLocalAddress(tavrin::kHostAddress)) {
+  if (!tavrin::testing::hasLocalAddress(tavrin::kHostAddress)) {
     std::fprintf(stderr, "multicast_lan_test runs only on the test LAN's host: scripts/lan exec host %s\n",
                  argv[0]);
     return 1;

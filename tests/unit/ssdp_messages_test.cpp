@@ -5,13 +5,13 @@
 namespace tavrin {
 namespace {
 
-TEST(SsdpMessages, SearchDatagramIsTheSevenLines) {
+TEST(SsdpMessages, SearchDatagramIsTheSevenLinesAndTheEmptyLine) {
   std::string datagram = buildSearchDatagram();
   EXPECT_EQ(datagram,
             "M-SEARCH * HTTP/1.1\r\nMX: 5\r\nST: upnp:rootdevice\r\nMAN: \"ssdp:discover\"\r\n"
             "User-Agent: UPnP/1.0 DLNADOC/1.50 Platinum/1.0.5.13\r\nConnection: close\r\n"
-            "Host: 239.255.255.250:1900\r\n");
-  EXPECT_EQ(datagram.size(), 171u);
+            "Host: 239.255.255.250:1900\r\n\r\n");
+  EXPECT_EQ(datagram.size(), 173u);
 }
 
 TEST(SsdpMessages, AnswerNamesTheRendererAndEndsWithZero) {

@@ -225,3 +225,38 @@ TEST(XmlDocument, HandlesDeepNestingWithoutRecursion) {
 
 }  // namespace
 }  // namespace tavrin
+
+namespace tavrin {
+namespace {
+
+TEST(XmlDocumentPositions, ReadsChildrenInAnyOrderAndAcrossParents) {
+  XmlDocument document;
+  ASSERT_TRUE(document.loadBytes("<r><a><x>1</x><!--c--><x>2</x>t<x>3</x></a><b><y>4</y><y>5</y></b></r>"));
+  const std::pair<const char*, const char*> reads[] = {
+      {"r/@1/@2", "2"}, {"r/@1/@3", "3"}, {"r/@1/@1", "1"}, {"r/@2/@2", "5"}, {"r/@1/@3", "3"},
+      {"r/@1/@4", ""},  {"r/@1/@2", "2"}, {"r/@2/@1", "4"}, {"r/@1/@0", ""},  {"r/@3/@1", ""},
+  };
+  for (const auto& [path, text] : reads) EXPECT_EQ(document.nodeText(path), text) << path;
+  ASSERT_TRUE(document.loadBytes("<r><a><x>9</x></a></r>"));
+  EXPECT_EQ(document.nodeText("r/@1/@1"), "9");
+  EXPECT_EQ(document.nodeText("r/@1/@2"), "");
+}
+
+TEST(XmlDocumentPositions, WalksALongListInOrder) {
+  std::string xml = "<root><device><serviceList>";
+  const int services = 100000;
+  for (int i = 1; i <= services; ++i) xml += "<service><id>" + std::to_string(i) + "</id></service>";
+  xml += "</serviceList></device></root>";
+  XmlDocument document;
+  ASSERT_TRUE(document.loadBytes(xml));
+  ASSERT_EQ(document.childCount("root/device/serviceList"), services);
+  int matching = 0;
+  for (int i = 1; i <= services; ++i) {
+    std::string service = "root/device/serviceList/@" + std::to_string(i);
+    matching += document.nodeText(service + "/id") == std::to_string(i);
+  }
+  EXPECT_EQ(matching, services);
+}
+
+}  // namespace
+}  // namespace tavrin
