@@ -122,17 +122,14 @@ bool XmlDocument::loadBytes(const std::string& bytes) {
 }
 
 // Callers read the children of a list one after another ("@1", "@2", ...):
-// going on from the last one found keeps such a walk linear.
+// going on from the last child found under the same parent keeps such a walk
+// linear.
 pugi::xml_node XmlDocument::childElementAt(const pugi::xml_node& parent, int position) const {
-  pugi::xml_node child;
-  if (lastParent_ == parent && lastChild_ && position >= lastPosition_) {
-    child = elementAfter(lastChild_, position - lastPosition_);
-  } else {
-    child = elementAfter(parent.first_child(), position - 1);
-  }
-  lastParent_ = parent;
-  lastPosition_ = position;
-  lastChild_ = child;
+  LastChild& last = lastChildren_[parent.internal_object()];
+  pugi::xml_node child = last.node && position >= last.position
+                             ? elementAfter(last.node, position - last.position)
+                             : elementAfter(parent.first_child(), position - 1);
+  last = {position, child};
   return child;
 }
 
@@ -198,8 +195,7 @@ int XmlDocument::childCount(const std::string& path) const {
 
 void XmlDocument::release() {
   document_->reset();
-  lastParent_ = lastChild_ = pugi::xml_node();
-  lastPosition_ = 0;
+  lastChildren_.clear();
 }
 
 }  // namespace tavrin

@@ -11,6 +11,7 @@
 // predefined ones and character references is ever expanded.
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include <pugixml.hpp>
 
@@ -48,11 +49,13 @@ class XmlDocument {
   pugi::xml_node childElementAt(const pugi::xml_node& parent, int position) const;
 
   std::unique_ptr<pugi::xml_document> document_;
-  // The last "@n" step taken; queries are not made from several threads at
-  // once on one document.
-  mutable pugi::xml_node lastParent_;
-  mutable pugi::xml_node lastChild_;
-  mutable int lastPosition_ = 0;
+  // The last "@n" step taken under each parent; queries are not made from
+  // several threads at once on one document.
+  struct LastChild {
+    int position = 0;
+    pugi::xml_node node;
+  };
+  mutable std::unordered_map<const void*, LastChild> lastChildren_;
 };
 
 }  // namespace tavrin

@@ -126,3 +126,33 @@ TEST(SoapAction, PostsTheEnvelopeAsUtf8WithTheSoapHeaders) {
 
 }  // namespace
 }  // namespace tavrin
+
+namespace tavrin {
+namespace {
+
+TEST(SoapActionBadInput, HugeAndDeepAnswersEndInCheckFalseOrTheirData) {
+  const std::string head = "<s:Envelope xmlns:s=\"e\"><s:Body><u:PlayResponse xmlns:u=\"x\">";
+  const std::string tail = "</u:PlayResponse></s:Body></s:Envelope>";
+  std::string many = head;
+  for (int i = 0; i < 100000; ++i) many += "<A>" + std::to_string(i) + "</A>";
+  EXPECT_EQ(parseSoapResponse(many + tail, "Play"), "{\"check\":true,\"data\":{\"A\":\"99999\"}}");
+
+  std::string deep = "<s:Envelope xmlns:s=\"e\"><s:Body>";
+  for (int i = 0; i < 200000; ++i) deep += "<d>";
+  EXPECT_EQ(parseSoapResponse(deep, "Play"), "{\"check\":false,\"data\":{}}");
+  for (int i = 0; i < 200000; ++i) deep += "</d>";
+  deep += "</s:Body></s:Envelope>";
+  EXPECT_EQ(parseSoapResponse(deep, "Play"), "{\"check\":false,\"data\":{\"d\":\"\"}}");
+}
+
+TEST(SoapActionBadInput, AnAnswerThatNeverComesGivesNothing) {
+  // Accepts and reads the request but closes without a word.
+  ScriptedHttpServer silent([](const RecordedRequest&) { return std::string(); });
+  std::string body = sendSoapAction("http://127.0.0.1:" + std::to_string(silent.port()), "/ctl",
+                                    "urn:schemas-upnp-org:service:AVTransport:1", "Play", "{}");
+  EXPECT_EQ(body, "");
+  EXPECT_EQ(parseSoapResponse(body, "Play"), "{\"check\":false,\"data\":{}}");
+}
+
+}  // namespace
+}  // namespace tavrin
