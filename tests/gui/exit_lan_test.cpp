@@ -48,9 +48,8 @@ TEST(Exit, DoesNotWaitForRendererWorkersThatWaitForTheWindow) {
   session.start();
   session.click("startStopButton");
   ASSERT_TRUE(session.state.rendererServer->isRunning());
-  auto phone = startOnLan("phone", {TAVRIN_FIXTURE_PHONE, "--target",
-                                    std::string(kHostAddress) + ":" + std::to_string(session.state.rendererPort),
-                                    "--count", "400", "--clients", "8", "--prefix", "http://10.77.0.9/v/"});
+  auto phone = startOnLan("phone", {TAVRIN_PHONE_APP, "cast", controlUrl(session.state.rendererPort),
+                                    "http://10.77.0.9/v/", "--count", "400", "--clients", "8"});
   // Some rows arrive, then the GUI thread stops answering while casts go on.
   ASSERT_TRUE(waitFor([&] { return session.capturedRows().size() >= 20; }, seconds(20)));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));

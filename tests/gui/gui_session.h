@@ -3,6 +3,11 @@
 // the entry builds them (messages collected instead of shown), the start-up
 // sequence with the host steps that would touch this machine's services
 // played, the exit in the entry's order, and the fixtures on the LAN.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QPushButton>
@@ -26,6 +31,12 @@ namespace tavrin::testing {
 
 constexpr char kHostAddress[] = "10.77.0.1";
 
+// The AVTransport control URL of the program's renderer on the port.
+inline std::string controlUrl(int port) {
+  return "http://" + std::string(kHostAddress) + ":" + std::to_string(port) +
+         "/_urn:schemas-upnp-org:service:AVTransport_control";
+}
+
 // The real steps, except the firewall and the system's SSDP services, which
 // belong to the machine and not to the test's namespace.
 inline StartupSteps lanStartupSteps() {
@@ -34,6 +45,40 @@ inline StartupSteps lanStartupSteps() {
   steps.stopSsdpServices = [] { return true; };
   return steps;
 }
+
+// Listens on the ten ports from `first` on the host's address in the LAN,
+// so that the program finds none of them free.
+class TakenPorts {
+ public:
+  explicit TakenPorts(int first) {
+    for (int port = first; port < first + 10; ++port) {
+      int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      const int one = 1;
+      setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+      sockaddr_in address{};
+      address.sin_family = AF_INET;
+      address.sin_port = htons(static_cast<uint16_t>(port));
+      inet_pton(AF_INET, kHostAddress, &address.sin_addr);
+      if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(fd, 16) == 0) ++taken_;
+      fds_.push_back(fd);
+    }
+  }
+  ~TakenPorts() { release(); }
+  TakenPorts(const TakenPorts&) = delete;
+  TakenPorts& operator=(const TakenPorts&) = delete;
+
+  bool all() const { return taken_ == 10; }
+  // Frees the ports again.
+  void release() {
+    for (int fd : fds_) close(fd);
+    fds_.clear();
+    taken_ = 0;
+  }
+
+ private:
+  std::vector<int> fds_;
+  int taken_ = 0;
+};
 
 class GuiSession {
  public:

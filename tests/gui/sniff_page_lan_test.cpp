@@ -1,10 +1,6 @@
 // The sniff page end to end on the test LAN: the window's core on host,
-// the fixture phone casting from phone, a fixture player on tv.
-#include <arpa/inet.h>
+// the fixture phone app casting from phone, a fixture player on tv.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QClipboard>
 #include <QComboBox>
@@ -27,11 +23,19 @@ std::string caption(const GuiSession& session) {
   return session.find<QPushButton>("startStopButton")->text().toStdString();
 }
 
-// Casts from the phone to the renderer found by SSDP under "Morla小站".
-std::unique_ptr<LanProcess> castByDiscovery(const Strings& urls) {
-  std::vector<std::string> command = {TAVRIN_FIXTURE_PHONE, "--discover", "Morla小站"};
-  for (const std::string& url : urls) command.insert(command.end(), {"--url", url});
+// Casts from the phone to the renderer found by SSDP under "Morla小站";
+// the URLs go into the request as they are, so they come XML-escaped.
+std::unique_ptr<LanProcess> castByDiscovery(const Strings& escapedUrls) {
+  std::vector<std::string> command = {TAVRIN_PHONE_APP, "cast", "--discover", "Morla小站"};
+  command.insert(command.end(), escapedUrls.begin(), escapedUrls.end());
   return startOnLan("phone", command);
+}
+
+// Waits (processing events) until the phone has cast `count` URLs; how many
+// of them the renderer answered with 200.
+size_t castsAnswered(const LanProcess& phone, size_t count) {
+  waitForLines(phone, "cast ", count, seconds(20));
+  return phone.countLines("cast 200 ");
 }
 
 class SniffPageLan : public ::testing::Test {
@@ -49,9 +53,8 @@ class SniffPageLan : public ::testing::Test {
 
 TEST_F(SniffPageLan, CastsBecomeNumberedRowsClearRestartsAndDoubleClickCopies) {
   const Strings urls = {"http://10.77.0.9/a.m3u8", "http://10.77.0.9/b.m3u8?x=1&y=2", "http://10.77.0.9/a.m3u8"};
-  auto phone = castByDiscovery(urls);
-  ASSERT_TRUE(waitForLines(*phone, "casts ", 1, seconds(20)));
-  EXPECT_EQ(*phone->waitForLine("casts ", seconds(1)), "casts 3 3");
+  auto phone = castByDiscovery({urls[0], "http://10.77.0.9/b.m3u8?x=1&amp;y=2", urls[2]});
+  ASSERT_EQ(castsAnswered(*phone, 3), 3u);
   EXPECT_EQ(session.capturedRows(), (Strings{"1 " + urls[0], "2 " + urls[1], "3 " + urls[2]}));
 
   // Double-click row 2: its URL, not its number, goes to the clipboard.
@@ -71,7 +74,7 @@ TEST_F(SniffPageLan, CastsBecomeNumberedRowsClearRestartsAndDoubleClickCopies) {
   session.click("clearButton");
   EXPECT_EQ(list->topLevelItemCount(), 0);
   auto again = castByDiscovery({"http://10.77.0.9/c.m3u8"});
-  ASSERT_TRUE(waitForLines(*again, "casts 1 1", 1, seconds(20)));
+  ASSERT_EQ(castsAnswered(*again, 1), 1u);
   EXPECT_EQ(session.capturedRows(), Strings{"1 http://10.77.0.9/c.m3u8"});
 
   // Stopping keeps the rows.
@@ -98,7 +101,7 @@ TEST_F(SniffPageLan, FetchAddsTheSelectedRenderersUriWithTheNextNumber) {
   session.find<QLineEdit>("urlEdit")->setText("http://10.77.0.9/played.m3u8");
   session.click("pushButton");
   auto phone = castByDiscovery({"http://10.77.0.9/cast.m3u8"});
-  ASSERT_TRUE(waitForLines(*phone, "casts 1 1", 1, seconds(20)));
+  ASSERT_EQ(castsAnswered(*phone, 1), 1u);
   session.click("fetchButton");
   std::string played;
   for (const std::string& line : tv->lines()) played += line + "\n";
@@ -108,11 +111,11 @@ TEST_F(SniffPageLan, FetchAddsTheSelectedRenderersUriWithTheNextNumber) {
 
 TEST_F(SniffPageLan, ThousandConcurrentCastsGiveThousandRowsInNumberOrder) {
   const int port = session.state.rendererPort;
-  auto phone = startOnLan("phone", {TAVRIN_FIXTURE_PHONE, "--target", std::string(kHostAddress) + ":" +
-                                    std::to_string(port), "--count", "1000", "--clients", "8", "--prefix",
-                                    "http://10.77.0.9/v/"});
-  ASSERT_TRUE(waitForLines(*phone, "casts ", 1, seconds(60)));
-  EXPECT_EQ(*phone->waitForLine("casts ", seconds(1)), "casts 1000 1000");
+  auto phone = startOnLan("phone", {TAVRIN_PHONE_APP, "cast", controlUrl(port), "http://10.77.0.9/v/", "--count",
+                                    "1000", "--clients", "8"});
+  ASSERT_TRUE(waitForLines(*phone, "cast-done ", 1, seconds(60)));
+  const std::string done = *phone->waitForLine("cast-done ", seconds(1));
+  EXPECT_EQ(done.rfind("cast-done 1000 0 ", 0), 0u) << done;
   QTreeWidget* list = session.capturedList();
   ASSERT_EQ(list->topLevelItemCount(), 1000);
   std::set<std::string> urls;
@@ -124,35 +127,15 @@ TEST_F(SniffPageLan, ThousandConcurrentCastsGiveThousandRowsInNumberOrder) {
   EXPECT_EQ(session.state.capturedRowCount, 1000);
 }
 
-// Listens on the ten ports from 18889 on the host's address in the LAN.
-std::vector<int> takePorts(int first) {
-  std::vector<int> fds;
-  for (int port = first; port < first + 10; ++port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int one = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    inet_pton(AF_INET, kHostAddress, &address.sin_addr);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(fd, 16) == 0) {
-      fds.push_back(fd);
-    } else {
-      close(fd);
-    }
-  }
-  return fds;
-}
-
 TEST(SniffPage, NoFreePortKeepsStartAndAnotherClickRetries) {
   ASSERT_TRUE(hasLocalAddress(kHostAddress)) << "runs on the test LAN's host";
   GuiSession session;
-  std::vector<int> taken = takePorts(18889);
-  ASSERT_EQ(taken.size(), 10u);
+  TakenPorts taken(18889);
+  ASSERT_TRUE(taken.all());
   session.click("startStopButton");
   EXPECT_EQ(session.messages.messages(), Strings{"本地服务器创建失败"});
   EXPECT_EQ(caption(session), "启动");
-  for (int fd : taken) close(fd);
+  taken.release();
   session.click("startStopButton");
   EXPECT_EQ(caption(session), "停止");
   EXPECT_EQ(session.messages.messages().size(), 1u);

@@ -1,10 +1,6 @@
 // The start-up sequence on the real window: its order, the message of each
 // failing step, and the early end when the media server finds no port.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QComboBox>
 #include <string>
@@ -104,32 +100,6 @@ TEST(StartupSequence, MediaServerThatDoesNotStartStillLeadsToDiscovery) {
   EXPECT_EQ(session.state.mediaServerPort, 70000);
   EXPECT_EQ(played.calls.back(), "discovery");
 }
-
-// Listens on the ten ports from 16789 on the host's address in the LAN.
-class TakenPorts {
- public:
-  explicit TakenPorts(int first) {
-    for (int port = first; port < first + 10; ++port) {
-      int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      const int one = 1;
-      setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-      sockaddr_in address{};
-      address.sin_family = AF_INET;
-      address.sin_port = htons(static_cast<uint16_t>(port));
-      inet_pton(AF_INET, kHostAddress, &address.sin_addr);
-      if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && listen(fd, 16) == 0) ++taken_;
-      fds_.push_back(fd);
-    }
-  }
-  ~TakenPorts() {
-    for (int fd : fds_) close(fd);
-  }
-  bool all() const { return taken_ == 10; }
-
- private:
-  std::vector<int> fds_;
-  int taken_ = 0;
-};
 
 TEST(StartupSequence, NoFreePortEndsTheSequenceBeforeServerAndDiscovery) {
   ASSERT_TRUE(hasLocalAddress(kHostAddress)) << "runs on the test LAN's host";

@@ -64,9 +64,3 @@ TEST(DiscoveryExit, ShutdownAmidAStreamOfAnswersIsPromptAndFinal) {
 
 }  // namespace
 }  // namespace tavrin::testing
-
-int main(int argc, char** argv) {
-  if (!tavrin::testing::onLanHost(argv[0])) return 1;
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -138,11 +138,4 @@ inline size_t countLinesEndingWith(const LanProcess& fixture, const std::string&
   return count;
 }
 
-// Refuses to run anywhere but on the test LAN's host.
-inline bool onLanHost(const char* program) {
-  if (hasLocalAddress(kHostAddress)) return true;
-  std::fprintf(stderr, "%s runs only on the test LAN's host: scripts/lan exec host %s\n", program, program);
-  return false;
-}
-
 }  // namespace tavrin::testing

@@ -211,9 +211,3 @@ TEST(LocalFilePushLan, RendererFetchesTheExactFileByRangesAndTheLatestFileUnderE
 
 }  // namespace
 }  // namespace tavrin::testing
-
-int main(int argc, char** argv) {
-  if (!tavrin::testing::onLanHost(argv[0])) return 1;
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

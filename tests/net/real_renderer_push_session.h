@@ -199,11 +199,4 @@ struct LogOnFailure {
   }
 };
 
-// Refuses to run anywhere but on the test LAN's host.
-inline bool onLanHost(const char* program) {
-  if (hasLocalAddress(kHostAddress)) return true;
-  std::fprintf(stderr, "%s runs only on the test LAN's host: scripts/lan exec host %s\n", program, program);
-  return false;
-}
-
 }  // namespace tavrin::testing

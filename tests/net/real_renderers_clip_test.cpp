@@ -43,13 +43,3 @@ TEST(RealRenderersClip, FailsWhenTheFileCannotBeWritten) {
 
 }  // namespace
 }  // namespace tavrin
-
-int main(int argc, char** argv) {
-  if (!tavrin::testing::hasLocalAddress("10.77.0.1")) {
-    std::fprintf(stderr, "real_renderers_clip_test runs only on the test LAN's host: scripts/lan exec host %s\n",
-                 argv[0]);
-    return 1;
-  }
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -199,13 +199,3 @@ TEST(RealRenderersDiscovery, RepeatSearchEmptiesTheListAndRygelAnswersAsFirstAga
 
 }  // namespace
 }  // namespace tavrin
-
-int main(int argc, char** argv) {
-  if (!tavrin::testing::hasLocalAddress(tavrin::kHostAddress)) {
-    std::fprintf(stderr, "real_renderers_discovery_test runs only on the test LAN's host: scripts/lan exec host %s\n",
-                 argv[0]);
-    return 1;
-  }
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

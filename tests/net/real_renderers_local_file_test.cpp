@@ -118,9 +118,6 @@ TEST(RealRenderersLocalFile, RygelAsksForTheDlnaFeaturesFetchesThePushedFileAndP
 }  // namespace
 }  // namespace tavrin
 
-int main(int argc, char** argv) {
-  if (!tavrin::testing::onLanHost(argv[0])) return 1;
-  testing::InitGoogleTest(&argc, argv);
-  testing::AddGlobalTestEnvironment(new tavrin::testing::TestClip);
-  return RUN_ALL_TESTS();
-}
+// The test clip is made once for the whole program.
+static testing::Environment* const clipEnvironment =
+    testing::AddGlobalTestEnvironment(new tavrin::testing::TestClip);

@@ -187,9 +187,6 @@ TEST(RealRenderersPush, GmediarenderRecordedFromItsDescriptionPlaysThePushedUrlD
 }  // namespace
 }  // namespace tavrin
 
-int main(int argc, char** argv) {
-  if (!tavrin::testing::onLanHost(argv[0])) return 1;
-  testing::InitGoogleTest(&argc, argv);
-  testing::AddGlobalTestEnvironment(new tavrin::testing::TestClip);
-  return RUN_ALL_TESTS();
-}
+// The test clip is made once for the whole program.
+static testing::Environment* const clipEnvironment =
+    testing::AddGlobalTestEnvironment(new tavrin::testing::TestClip);

@@ -365,12 +365,3 @@ TEST(SniffingRendererLan, TenThousandCastsFromEightClientsAreEachCapturedOnce) {
 
 }  // namespace
 }  // namespace tavrin::testing
-
-int main(int argc, char** argv) {
-  if (!tavrin::testing::hasLocalAddress(tavrin::testing::kHostAddress)) {
-    std::fprintf(stderr, "%s runs only on the test LAN's host: scripts/lan exec host %s\n", argv[0], argv[0]);
-    return 1;
-  }
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
