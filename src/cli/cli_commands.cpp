@@ -132,6 +132,20 @@ std::string deviceNotFound(const CliOptions& options) {
                                  : "no device named \"" + options.deviceName + "\" found";
 }
 
+// Discovery, then the device the options name (1-based); 0 when there is
+// none, with the status to exit with: success when Ctrl-C came first.
+int discoverDevice(CliSession& session, const CliOptions& options, ErrorLog& log, InterruptSignals& signals,
+                   int& status) {
+  if (!session.startDiscovery()) return 0;
+  const int device = waitForDevice(session, options, signals);
+  if (device == 0 && signals.interrupted()) {
+    status = kExitSuccess;
+  } else if (device == 0) {
+    log.line("tavrin-cli: " + deviceNotFound(options));
+  }
+  return device;
+}
+
 int runList(const CliOptions& options, std::ostream& out, ErrorLog& log, InterruptSignals& signals) {
   CliSession session(log, options.verbose);
   if (!session.startDiscovery()) return kExitFailure;
@@ -158,10 +172,13 @@ std::string absolutePath(const std::string& path) {
   return realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
 }
 
-// One request for the served file, as the progress line tells it.
+// One request for the served file, as the progress line tells it: who asked
+// ("-" when the address is unknown), what, and what goes back.
 std::string progressLine(const HttpRequest& request, const HttpResponse& response, bool served) {
   const std::string range = request.header("Range");
-  std::string line = request.method() + " " + request.path() + " range " + (range.empty() ? "-" : range) + ": ";
+  const std::string& peer = request.peerAddress();
+  std::string line = (peer.empty() ? "-" : peer) + " " + request.method() + " " + request.path() + " range " +
+                     (range.empty() ? "-" : range) + ": ";
   if (!served) return line + "no file (404)";
   const uint64_t size = response.file().size();
   const ByteRange asked = parseByteRange(range, size);
@@ -208,13 +225,9 @@ int runPush(const CliOptions& options, ErrorLog& log, InterruptSignals& signals)
     return kExitFailure;
   }
   CliSession session(log, options.verbose);
-  if (!session.startDiscovery()) return kExitFailure;
-  const int device = waitForDevice(session, options, signals);
-  if (device == 0) {
-    if (signals.interrupted()) return kExitSuccess;
-    log.line("tavrin-cli: " + deviceNotFound(options));
-    return kExitFailure;
-  }
+  int status = kExitFailure;
+  const int device = discoverDevice(session, options, log, signals, status);
+  if (device == 0) return status;
   if (isFile) return pushFile(session, utf8ToGbk(absolutePath(options.target)), device, log, signals);
   pushUrl(session.state, utf8ToGbk(options.target), device);
   showMessage(utf8ToGbk("完成"));
@@ -223,13 +236,9 @@ int runPush(const CliOptions& options, ErrorLog& log, InterruptSignals& signals)
 
 int runNowPlaying(const CliOptions& options, std::ostream& out, ErrorLog& log, InterruptSignals& signals) {
   CliSession session(log, options.verbose);
-  if (!session.startDiscovery()) return kExitFailure;
-  const int device = waitForDevice(session, options, signals);
-  if (device == 0) {
-    if (signals.interrupted()) return kExitSuccess;
-    log.line("tavrin-cli: " + deviceNotFound(options));
-    return kExitFailure;
-  }
+  int status = kExitFailure;
+  const int device = discoverDevice(session, options, log, signals, status);
+  if (device == 0) return status;
   const std::string uri = fetchCurrentUri(session.state, device);
   if (uri.empty()) {
     log.line("tavrin-cli: the device reports no current URI");

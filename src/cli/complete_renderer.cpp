@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "app/app_state.h"
+#include "httpserv/renderer_documents.h"
 #include "httpserv/sniffing_renderer.h"
 #include "platform/key_value_map.h"
 #include "platform/gbk_text.h"
@@ -70,6 +71,11 @@ void runRenderingControlAction(RenderingSettings& settings, const std::string& a
 
 const char* const* completeRendererPaths() { return kPaths; }
 
+const std::string& completeDescriptionTemplate() {
+  static const std::string text = rendererDescriptionTemplate({"ConnectionManager", "RenderingControl"});
+  return text;
+}
+
 bool handleCompleteRendererRequest(AppState& state, RenderingSettings& settings, const HttpRequest& request,
                                    HttpResponse& response) {
   const std::string& path = request.path();
@@ -80,7 +86,7 @@ bool handleCompleteRendererRequest(AppState& state, RenderingSettings& settings,
   response.setHeader("Content-Type", "text/xml; charset=\"utf-8\"");
   if (path == kDescriptionPath) {
     return response.writeText(replacePlaceholders(
-        kCompleteDescriptionTemplate,
+        completeDescriptionTemplate(),
         {{"[ip]", state.rendererAddress.get()}, {"[NAME]", state.rendererFriendlyName.get()}}));
   }
   if (path == kConnectionManagerScpdPath) return response.writeData(kConnectionManagerDescription);

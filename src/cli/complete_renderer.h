@@ -21,9 +21,9 @@ constexpr const char* kRenderingControlType = "urn:schemas-upnp-org:service:Rend
 // image types over HTTP.
 extern const char kSinkProtocolInfo[];
 
-// The device description with the three services; "[ip]" and "[NAME]" as in
-// the sniffing renderer's.
-extern const char kCompleteDescriptionTemplate[];
+// The sniffing renderer's device description template with both services
+// added after AVTransport.
+const std::string& completeDescriptionTemplate();
 extern const char kConnectionManagerDescription[];
 extern const char kRenderingControlDescription[];
 

@@ -1,57 +1,11 @@
 #include "cli/complete_renderer.h"
 
-// The documents of the complete renderer. The device description is the
-// sniffing renderer's with two more services (same UDN, same routes' style);
-// the service descriptions declare exactly the actions that are answered.
+// The service descriptions of the complete renderer's two added services:
+// they declare exactly the actions that are answered.
 namespace tavrin {
 
 const char kSinkProtocolInfo[] =
     "http-get:*:video/mp4:*,http-get:*:video/mpeg:*,http-get:*:video/x-matroska:*,http-get:*:video/webm:*,http-get:*:video/quicktime:*,http-get:*:video/x-msvideo:*,http-get:*:video/x-ms-wmv:*,http-get:*:video/x-flv:*,http-get:*:video/3gpp:*,http-get:*:video/mp2t:*,http-get:*:application/vnd.apple.mpegurl:*,http-get:*:application/x-mpegURL:*,http-get:*:audio/mpeg:*,http-get:*:audio/mp4:*,http-get:*:audio/aac:*,http-get:*:audio/x-flac:*,http-get:*:audio/flac:*,http-get:*:audio/wav:*,http-get:*:audio/x-wav:*,http-get:*:audio/ogg:*,http-get:*:audio/x-ms-wma:*,http-get:*:image/jpeg:*,http-get:*:image/png:*,http-get:*:image/gif:*,http-get:*:image/bmp:*,http-get:*:image/webp:*";
-
-const char kCompleteDescriptionTemplate[] =
-    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n"
-    "<root xmlns=\"urn:schemas-upnp-org:device-1-0\">\r\n"
-    "   <specVersion>\r\n"
-    "      <major>1</major>\r\n"
-    "      <minor>0</minor>\r\n"
-    "   </specVersion>\r\n"
-    "   <URLBase>http://[ip]</URLBase>\r\n"
-    "   <device>\r\n"
-    "      <deviceType>urn:schemas-upnp-org:device:MediaRenderer:1</deviceType>\r\n"
-    "      <friendlyName>[NAME]</friendlyName>\r\n"
-    "      <manufacturer>KQVD</manufacturer>\r\n"
-    "      <manufacturerURL>https://tavrin.invalid/</manufacturerURL>\r\n"
-    "      <modelDescription>KQVD Media Renderer </modelDescription>\r\n"
-    "      <modelName>dora</modelName>\r\n"
-    "      <modelNumber>1</modelNumber>\r\n"
-    "      <modelURL>https://tavrin.invalid/</modelURL>\r\n"
-    "      <UDN>uuid:KQVDKQVDKQVD</UDN>\r\n"
-    "      <dlna:X_DLNADOC xmlns:dlna=\"urn:schemas-dlna-org:device-1-0\">DMR-1.50</dlna:X_DLNADOC>\r\n"
-    "      <serviceList>\r\n"
-    "         <service>\r\n"
-    "            <serviceType>urn:schemas-upnp-org:service:AVTransport:1</serviceType>\r\n"
-    "            <serviceId>urn:upnp-org:serviceId:AVTransport</serviceId>\r\n"
-    "            <SCPDURL>AVTransport.scpd.xml</SCPDURL>\r\n"
-    "            <controlURL>_urn:schemas-upnp-org:service:AVTransport_control</controlURL>\r\n"
-    "            <eventSubURL>_urn:schemas-upnp-org:service:AVTransport_event</eventSubURL>\r\n"
-    "         </service>\r\n"
-    "         <service>\r\n"
-    "            <serviceType>urn:schemas-upnp-org:service:ConnectionManager:1</serviceType>\r\n"
-    "            <serviceId>urn:upnp-org:serviceId:ConnectionManager</serviceId>\r\n"
-    "            <SCPDURL>ConnectionManager.scpd.xml</SCPDURL>\r\n"
-    "            <controlURL>_urn:schemas-upnp-org:service:ConnectionManager_control</controlURL>\r\n"
-    "            <eventSubURL>_urn:schemas-upnp-org:service:ConnectionManager_event</eventSubURL>\r\n"
-    "         </service>\r\n"
-    "         <service>\r\n"
-    "            <serviceType>urn:schemas-upnp-org:service:RenderingControl:1</serviceType>\r\n"
-    "            <serviceId>urn:upnp-org:serviceId:RenderingControl</serviceId>\r\n"
-    "            <SCPDURL>RenderingControl.scpd.xml</SCPDURL>\r\n"
-    "            <controlURL>_urn:schemas-upnp-org:service:RenderingControl_control</controlURL>\r\n"
-    "            <eventSubURL>_urn:schemas-upnp-org:service:RenderingControl_event</eventSubURL>\r\n"
-    "         </service>\r\n"
-    "      </serviceList>\r\n"
-    "   </device>\r\n"
-    "</root>\r\n";
 
 const char kConnectionManagerDescription[] =
     "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"

@@ -39,6 +39,29 @@ const char kRendererDescriptionTemplate[] =
 
 namespace {
 
+std::string serviceEntry(const std::string& name) {
+  const std::string type = "urn:schemas-upnp-org:service:" + name;
+  return "         <service>\r\n"
+         "            <serviceType>" + type + ":1</serviceType>\r\n"
+         "            <serviceId>urn:upnp-org:serviceId:" + name + "</serviceId>\r\n"
+         "            <SCPDURL>" + name + ".scpd.xml</SCPDURL>\r\n"
+         "            <controlURL>_" + type + "_control</controlURL>\r\n"
+         "            <eventSubURL>_" + type + "_event</eventSubURL>\r\n"
+         "         </service>\r\n";
+}
+
+}  // namespace
+
+std::string rendererDescriptionTemplate(const std::vector<std::string>& extraServices) {
+  std::string text = kRendererDescriptionTemplate;
+  std::string entries;
+  for (const std::string& name : extraServices) entries += serviceEntry(name);
+  text.insert(text.find("      </serviceList>\r\n"), entries);
+  return text;
+}
+
+namespace {
+
 struct Argument {
   const char* name;
   const char* direction;

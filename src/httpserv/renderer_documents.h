@@ -3,6 +3,7 @@
 // to control points: what a phone app reads in them decides whether it offers
 // the renderer as a cast target and where it posts its actions.
 #include <string>
+#include <vector>
 
 namespace tavrin {
 
@@ -12,6 +13,12 @@ namespace tavrin {
 // "[NAME]" its friendly name. The manufacturer's and the model's web address
 // is a reserved name that belongs to nobody.
 extern const char kRendererDescriptionTemplate[];
+
+// The same template with more services listed after AVTransport, each in
+// AVTransport's style: for the name N the type
+// "urn:schemas-upnp-org:service:N:1", the id "urn:upnp-org:serviceId:N",
+// "N.scpd.xml", "_urn:schemas-upnp-org:service:N_control" and "..._event".
+std::string rendererDescriptionTemplate(const std::vector<std::string>& extraServices);
 
 // The AVTransport service description, served unchanged: ASCII, lines ended
 // by LF alone. Made once from the action and state-variable tables.

@@ -153,6 +153,20 @@ unsigned usableConnectionLimit() {
   return static_cast<unsigned>(limit.rlim_cur - kReservedDescriptors);
 }
 
+// The client's address in text form; empty when the library has none.
+std::string peerAddressOf(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+  if (!info || !info->client_addr) return std::string();
+  char text[INET6_ADDRSTRLEN] = {};
+  const sockaddr* address = info->client_addr;
+  if (address->sa_family == AF_INET) {
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
+  } else if (address->sa_family == AF_INET6) {
+    inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, text, sizeof text);
+  }
+  return text;
+}
+
 unsigned networkThreadCount() {
   const unsigned cores = std::thread::hardware_concurrency();
   return std::clamp(cores, 2u, 4u);
@@ -340,7 +354,8 @@ struct EmbeddedHttpServer::Impl {
 
     HttpHeaderList headers;
     MHD_get_connection_values(connection, MHD_HEADER_KIND, collectHeader, &headers);
-    job->request = HttpRequest(method ? method : "", job->target, std::move(headers), std::move(job->body));
+    job->request = HttpRequest(method ? method : "", job->target, std::move(headers), std::move(job->body),
+                               peerAddressOf(connection));
     PathHandler handler = self->findHandler(job->target, url);
     if (!handler) return queueStatus(connection, MHD_HTTP_NOT_FOUND, false);
     return self->dispatch(connection, job, std::move(handler));

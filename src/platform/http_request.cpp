@@ -5,11 +5,12 @@
 namespace tavrin {
 
 HttpRequest::HttpRequest(std::string method, std::string path, HttpHeaderList headers,
-                         std::string postData)
+                         std::string postData, std::string peerAddress)
     : method_(std::move(method)),
       path_(std::move(path)),
       headers_(std::move(headers)),
-      postData_(std::move(postData)) {}
+      postData_(std::move(postData)),
+      peerAddress_(std::move(peerAddress)) {}
 
 std::string HttpRequest::header(const std::string& name) const {
   for (const auto& entry : headers_) {

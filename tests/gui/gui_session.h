@@ -142,8 +142,10 @@ inline std::unique_ptr<LanProcess> startOnLan(const std::string& host, std::vect
   return std::make_unique<LanProcess>(TAVRIN_LAN_SCRIPT, host, command, std::chrono::seconds(seconds + 5));
 }
 
+// A fixture renderer on the host with one DLNA renderer that records the
+// actions sent to it and, on Play, fetches the URI as a TV does.
 inline std::unique_ptr<LanProcess> startPlayer(const std::string& host) {
-  auto player = startOnLan(host, {TAVRIN_FIXTURE_PLAYER});
+  auto player = startOnLan(host, {TAVRIN_FIXTURE_RENDERER, "--device", "cm-avt-rc", "--player"});
   player->waitForLine("ready ", std::chrono::seconds(10));
   return player;
 }

@@ -1,5 +1,5 @@
 // The push page end to end on the test LAN: the window's core on host,
-// fixture players (renderers that record their actions) on tv and tv2.
+// fixture renderers that record their actions and play on tv and tv2.
 #include <gtest/gtest.h>
 
 #include <QComboBox>
@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/fixture_renderer_documents.h"
 #include "gui/gui_session.h"
 
 namespace tavrin::testing {
@@ -77,13 +78,14 @@ TEST_F(PushPageLan, PushSendsSetUriThenPlayAndSaysDone) {
   for (const std::string& line : tv->lines()) {
     if (line.rfind("action ", 0) == 0) actions.push_back(line);
   }
-  EXPECT_EQ(actions, (Strings{"action SetAVTransportURI http://10.77.0.9/live/a.m3u8?x=1&amp;y=2", "action Play "}));
+  EXPECT_EQ(actions, (Strings{"action 1 SetAVTransportURI http://10.77.0.9/live/a.m3u8?x=1&amp;y=2", "action 1 Play"}));
   EXPECT_EQ(session.messages.messages(), Strings{"完成"});
 
   // The empty text is pushed too.
   session.find<QLineEdit>("urlEdit")->clear();
   session.click("pushButton");
-  EXPECT_TRUE(waitForLines(*tv, "action SetAVTransportURI ", 2, seconds(5)));
+  ASSERT_TRUE(waitForLines(*tv, "action 1 SetAVTransportURI ", 2, seconds(5)));
+  EXPECT_EQ(tv->countLines("action 1 SetAVTransportURI http:"), 1u);
   EXPECT_EQ(session.messages.messages().size(), 2u);
 }
 
@@ -102,8 +104,9 @@ TEST_F(PushPageLan, DroppedFileIsFetchedByTheRendererFromTheMediaServer) {
   dropFiles(*session.window, {path});
   ASSERT_TRUE(waitForLines(*tv, "fetched ", 1, seconds(10)));
   const std::string fetched = *tv->waitForLine("fetched ", seconds(1));
-  const std::string prefix =
-      "fetched 200 123457 http://10.77.0.1:" + std::to_string(session.state.mediaServerPort.load()) + "/1?";
+  // The whole file, byte for byte, from the program's media server.
+  const std::string prefix = "fetched 200 123457 " + fingerprint(std::string(123457, 'v')) +
+                             " whole http://10.77.0.1:" + std::to_string(session.state.mediaServerPort.load()) + "/1?";
   EXPECT_EQ(fetched.rfind(prefix, 0), 0u) << fetched;
   EXPECT_EQ(session.state.selectedMediaPath.get(), path);
   EXPECT_EQ(session.messages.messages(), Strings{"完成"});

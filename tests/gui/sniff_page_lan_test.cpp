@@ -1,5 +1,5 @@
 // The sniff page end to end on the test LAN: the window's core on host,
-// the fixture phone app casting from phone, a fixture player on tv.
+// the fixture phone app casting from phone, a fixture renderer on tv.
 #include <gtest/gtest.h>
 
 #include <QClipboard>

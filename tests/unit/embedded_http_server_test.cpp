@@ -101,7 +101,7 @@ class EmbeddedHttpServerTest : public ::testing::Test {
 
 TEST_F(EmbeddedHttpServerTest, HandlerGetsTheRequestAndWritesTheAnswer) {
   std::mutex mutex;
-  std::string seenMethod, seenPath, seenBody, seenHeader;
+  std::string seenMethod, seenPath, seenBody, seenHeader, seenPeer;
   server.registerPathHandler(
       [&](const HttpRequest& request, HttpResponse& response) {
         {
@@ -110,6 +110,7 @@ TEST_F(EmbeddedHttpServerTest, HandlerGetsTheRequestAndWritesTheAnswer) {
           seenPath = request.path();
           seenBody = request.postData();
           seenHeader = request.header("soapaction");
+          seenPeer = request.peerAddress();
         }
         response.setHeader("Content-Type", "text/xml");
         response.setHeader("Server", "first");
@@ -134,6 +135,7 @@ TEST_F(EmbeddedHttpServerTest, HandlerGetsTheRequestAndWritesTheAnswer) {
   EXPECT_EQ(seenPath, "/ctl?x=1&y=%20");
   EXPECT_EQ(seenBody, body);
   EXPECT_EQ(seenHeader, "\"urn#Play\"");
+  EXPECT_EQ(seenPeer, "127.0.0.1");
 }
 
 TEST_F(EmbeddedHttpServerTest, ChunkedBodyArrivesWhole) {

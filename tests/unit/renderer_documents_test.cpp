@@ -60,6 +60,39 @@ TEST(RendererDescription, FilledTemplateIsTheWholeDocument) {
   EXPECT_NE(raw.find("<friendlyName>[NAME]</friendlyName>"), std::string::npos);
 }
 
+// More services follow AVTransport in its very style; none added leaves the
+// template as it is.
+TEST(RendererDescription, ExtraServicesFollowAvTransportInItsStyle) {
+  EXPECT_EQ(rendererDescriptionTemplate({}), kRendererDescriptionTemplate);
+
+  const std::string twice = rendererDescriptionTemplate({"AVTransport"});
+  const std::string entryStart = "         <service>\r\n";
+  const std::string entryEnd = "         </service>\r\n";
+  const size_t first = twice.find(entryStart);
+  const size_t second = twice.find(entryStart, first + 1);
+  ASSERT_NE(second, std::string::npos);
+  const std::string firstEntry = twice.substr(first, twice.find(entryEnd, first) + entryEnd.size() - first);
+  EXPECT_EQ(twice.substr(second, firstEntry.size()), firstEntry);
+  EXPECT_EQ(second, first + firstEntry.size());
+
+  const std::string withTwo = rendererDescriptionTemplate({"ConnectionManager", "RenderingControl"});
+  const std::string connectionManager =
+      "         <service>\r\n"
+      "            <serviceType>urn:schemas-upnp-org:service:ConnectionManager:1</serviceType>\r\n"
+      "            <serviceId>urn:upnp-org:serviceId:ConnectionManager</serviceId>\r\n"
+      "            <SCPDURL>ConnectionManager.scpd.xml</SCPDURL>\r\n"
+      "            <controlURL>_urn:schemas-upnp-org:service:ConnectionManager_control</controlURL>\r\n"
+      "            <eventSubURL>_urn:schemas-upnp-org:service:ConnectionManager_event</eventSubURL>\r\n"
+      "         </service>\r\n";
+  const size_t cm = withTwo.find(connectionManager);
+  ASSERT_NE(cm, std::string::npos);
+  EXPECT_EQ(cm, first + firstEntry.size());
+  EXPECT_EQ(withTwo.find("<serviceType>urn:schemas-upnp-org:service:RenderingControl:1</serviceType>"),
+            cm + connectionManager.size() + entryStart.size() + 12);
+  EXPECT_EQ(withTwo.substr(withTwo.size() - 40), std::string(kRendererDescriptionTemplate).substr(
+                                                     std::string(kRendererDescriptionTemplate).size() - 40));
+}
+
 class ServiceDescription : public ::testing::Test {
  protected:
   void SetUp() override {
