@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 
@@ -59,8 +61,9 @@ class LocalFilePushTest : public ::testing::Test {
     std::remove(secondFile_.c_str());
   }
 
+  // Test programs run side by side: every file name is this process's own.
   std::string writeFile(const std::string& name, const std::string& bytes) {
-    std::string path = ::testing::TempDir() + name;
+    std::string path = ::testing::TempDir() + std::to_string(::getpid()) + "-" + name;
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
   }
