@@ -195,6 +195,8 @@ TEST(CliLan, PushOfAFileIsServedWithRangesAndProgressUntilSigint) {
   EXPECT_EQ(fetched[0].rfind("fetched 200 200000 ", 0), 0u) << fetched[0];
   EXPECT_EQ(fetched[1].rfind("fetched 206 1000 ", 0), 0u) << fetched[1];
   const std::string err = push.err();
+  // Each line names the client (the renderer on tv) and the range it asked for.
+  EXPECT_NE(err.find("10.77.0.2 GET /1?"), std::string::npos) << err;
   EXPECT_NE(err.find("range -: 200, 200000 of 200000 bytes sent"), std::string::npos) << err;
   EXPECT_NE(err.find("range bytes=1000-1999: 206 bytes 1000-1999, 1000 of 200000 bytes sent"), std::string::npos)
       << err;
