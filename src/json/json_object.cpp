@@ -64,22 +64,47 @@ JsonObject objectFromJson(const std::string& json) {
 
 }  // namespace
 
-JsonObject::JsonObject() : name_("da") { init(); }
+JsonObject::JsonObject() : name_("da"), engineDue_(true) {}
 
 JsonObject::~JsonObject() = default;
-JsonObject::JsonObject(const JsonObject& other) = default;
-JsonObject& JsonObject::operator=(const JsonObject& other) = default;
+
+// A copy shares the engine, so the engine must exist before it is shared.
+JsonObject::JsonObject(const JsonObject& other) : name_(other.name_) {
+  other.engine();
+  engine_ = other.engine_;
+}
+
+JsonObject& JsonObject::operator=(const JsonObject& other) {
+  other.engine();
+  name_ = other.name_;
+  engine_ = other.engine_;
+  engineDue_ = false;
+  return *this;
+}
 
 void JsonObject::init() {
+  engineDue_ = false;
+  startEngine();
+}
+
+void JsonObject::startEngine() const {
   auto engine = std::make_shared<ScriptEngine>();
   engine_ = engine->usable() ? std::move(engine) : nullptr;
   if (engine_) engine_->addCode(jsonSupportScript());
   evaluate("var " + name_ + "={}");
 }
 
+ScriptEngine* JsonObject::engine() const {
+  if (engineDue_) {
+    engineDue_ = false;
+    startEngine();
+  }
+  return engine_.get();
+}
+
 bool JsonObject::parse(const std::string& text) {
   // Every parse starts in a fresh engine; copies keep the old one.
-  if (engine_) {
+  if (engineDue_ || engine_) {
     engine_.reset();
     init();
   }
@@ -117,7 +142,7 @@ std::string JsonObject::getMemberJson(const std::string& key) const {
 
 std::string JsonObject::getText(const std::string& path, bool asJson) const {
   if (asJson) return evaluateText("JSON.stringify(" + indexed(path) + ")");
-  if (!engine_) return std::string();
+  if (!engine()) return std::string();
   if (typeOf(path) == JsonValueType::Number) return numberText(getMemberNumber(path));
   return evaluateText(indexed(path));
 }
@@ -235,19 +260,22 @@ std::string JsonObject::indexedOrSelf(const std::string& path) const {
 }
 
 std::string JsonObject::evaluateText(const std::string& script) const {
-  return engine_ ? engine_->evaluateText(script) : std::string();
+  ScriptEngine* running = engine();
+  return running ? running->evaluateText(script) : std::string();
 }
 
 double JsonObject::evaluateNumber(const std::string& script) const {
-  return engine_ ? engine_->evaluateNumber(script) : 0;
+  ScriptEngine* running = engine();
+  return running ? running->evaluateNumber(script) : 0;
 }
 
 bool JsonObject::evaluateBoolean(const std::string& script) const {
-  return engine_ && engine_->evaluateBoolean(script);
+  ScriptEngine* running = engine();
+  return running && running->evaluateBoolean(script);
 }
 
 void JsonObject::evaluate(const std::string& script) const {
-  if (engine_) engine_->evaluate(script);
+  if (ScriptEngine* running = engine()) running->evaluate(script);
 }
 
 }  // namespace tavrin

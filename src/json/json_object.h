@@ -34,7 +34,9 @@ enum class JsonValueType : std::int32_t {
 
 class JsonObject {
  public:
-  // A fresh engine whose value is an empty object.
+  // A fresh engine whose value is an empty object. The engine is made when
+  // the object is first used: parse makes a fresh one anyway, so the usual
+  // pattern pays for one engine, not two.
   JsonObject();
   ~JsonObject();
   // The copy shares the engine and so reads and writes the same value.
@@ -108,8 +110,14 @@ class JsonObject {
   // Runs the script for its effect; the result is not wanted.
   void evaluate(const std::string& script) const;
 
+  // The engine, made now if construction left it for later; null when no
+  // engine could be made.
+  ScriptEngine* engine() const;
+  void startEngine() const;
+
   std::string name_;
-  std::shared_ptr<ScriptEngine> engine_;
+  mutable std::shared_ptr<ScriptEngine> engine_;
+  mutable bool engineDue_ = false;
 };
 
 }  // namespace tavrin

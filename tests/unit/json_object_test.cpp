@@ -466,3 +466,23 @@ TEST(JsonObjectTest, ObjectsOnSeparateThreadsAreIndependent) {
 
 }  // namespace
 }  // namespace tavrin
+
+namespace tavrin {
+namespace {
+
+// The engine of a new object is made on first use; a copy made before that
+// still shares it.
+TEST(JsonObjectLazyEngine, CopiesOfAnUnusedObjectShareOneValue) {
+  JsonObject original;
+  JsonObject copy(original);
+  copy.setMember("x", "1");
+  EXPECT_EQ(original.getText("x"), "1");
+  JsonObject assigned;
+  assigned = original;
+  assigned.setMember("y", "2");
+  EXPECT_EQ(original.toJson(), R"({"x":"1","y":"2"})");
+  EXPECT_EQ(JsonObject().toJson(), "{}");
+}
+
+}  // namespace
+}  // namespace tavrin
