@@ -22,10 +22,6 @@ const char kRenderingControlPath[] = "/_urn:schemas-upnp-org:service:RenderingCo
 const char* const kPaths[] = {kDescriptionPath, kConnectionManagerScpdPath, kRenderingControlScpdPath,
                               kConnectionManagerControlPath, kRenderingControlPath, nullptr};
 
-std::string actionOf(const std::string& body) {
-  return trimText(textBetween(textBetween(body, "Body>", "</s:Body"), "<u:", "xmlns"));
-}
-
 std::string argumentOf(const std::string& body, const std::string& name) {
   return trimText(textBetween(body, "<" + name + ">", "</" + name + ">"));
 }
@@ -93,7 +89,7 @@ bool handleCompleteRendererRequest(AppState& state, RenderingSettings& settings,
   if (path == kRenderingControlScpdPath) return response.writeData(kRenderingControlDescription);
 
   const std::string body = request.postData().substr(0, request.postData().find('\0'));
-  const std::string action = actionOf(body);
+  const std::string action = soapActionName(body);
   KeyValueMap arguments;
   if (path == kConnectionManagerControlPath) {
     runConnectionManagerAction(action, arguments);

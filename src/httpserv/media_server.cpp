@@ -17,14 +17,6 @@ namespace {
 // plain file before they play it.
 const char kContentFeatures[] = "DLNA.ORG_OP=01;DLNA.ORG_CI=0;DLNA.ORG_FLAGS=01700000000000000000000000000000";
 
-// The first address that contains the prefix anywhere; empty when none.
-std::string addressContaining(const std::string& prefix) {
-  for (const std::string& address : getLocalIpv4Addresses()) {
-    if (address.find(prefix) != std::string::npos) return address;
-  }
-  return {};
-}
-
 }  // namespace
 
 bool serveMediaFile(AppState& state, const HttpRequest& request, HttpResponse& response) {
@@ -49,9 +41,7 @@ void pushLocalFile(AppState& state, const std::string& path, int selectedRow, in
   JsonObject device;
   device.parse(deviceRecordJson(state, deviceValue));
   std::string host = textAfterLast(device.getText("url"), "/");
-  size_t lastDot = host.rfind('.');
-  std::string prefix = lastDot == std::string::npos ? std::string() : host.substr(0, lastDot + 1);
-  std::string address = addressContaining(prefix);
+  std::string address = localAddressInNetworkOf(host, getLocalIpv4Addresses());
   if (address.empty()) {
     showMessage(utf8ToGbk("本机没有与设备同网段的地址"));
     return;

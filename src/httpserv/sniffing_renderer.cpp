@@ -59,12 +59,6 @@ CaptureRoutine captureCallbackOf(const AppState& state) {
 
 std::string beforeFirstZero(const std::string& bytes) { return bytes.substr(0, bytes.find('\0')); }
 
-// The name of the action in a SOAP body: the text between "<u:" and "xmlns"
-// inside the body, so only an action element with the prefix u: is found.
-std::string actionName(const std::string& body) {
-  return trimText(textBetween(textBetween(body, "Body>", "</s:Body"), "<u:", "xmlns"));
-}
-
 // Takes the CurrentURI as it stands in the body (still XML-escaped) and
 // hands its unescaped form to the capture routine.
 void captureUri(AppState& state, const std::string& postData) {
@@ -113,6 +107,10 @@ void runAvTransportAction(AppState& state, const std::string& action, const std:
 
 }  // namespace
 
+std::string soapActionName(const std::string& body) {
+  return trimText(textBetween(textBetween(body, "Body>", "</s:Body"), "<u:", "xmlns"));
+}
+
 bool startRenderer(AppState& state, const std::string& friendlyName, CaptureRoutine captureRoutine) {
   setCaptureCallback(state, std::move(captureRoutine));
   const int port = findFreePort(kFirstRendererPort);
@@ -147,7 +145,7 @@ bool handleRendererRequest(AppState& state, const HttpRequest& request, HttpResp
   // Compared with its query string: a document asked for with one gets the
   // empty action response.
   const std::string& path = request.path();
-  const std::string action = actionName(beforeFirstZero(request.postData()));
+  const std::string action = soapActionName(beforeFirstZero(request.postData()));
 
   if (path == kDescriptionPath) {
     return response.writeText(replacePlaceholders(

@@ -36,6 +36,10 @@ bool handleRendererRequest(AppState& state, const HttpRequest& request, HttpResp
 
 // The SOAP response envelope of the action with the argument elements of
 // argumentsJson (a JSON object; members in their order, values unescaped).
+// The name of the action in a SOAP body: the text between "<u:" and "xmlns"
+// inside the body, so only an action element with the prefix u: is found.
+std::string soapActionName(const std::string& body);
+
 std::string buildActionResponse(const std::string& action, const std::string& serviceType,
                                 const std::string& argumentsJson);
 

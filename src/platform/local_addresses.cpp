@@ -44,6 +44,14 @@ std::vector<std::string> getLocalIpv4Addresses() {
   return source ? source() : systemAddresses();
 }
 
+std::string localAddressInNetworkOf(const std::string& peer, const std::vector<std::string>& localAddresses) {
+  std::string prefix = peer.substr(0, peer.rfind('.') + 1);
+  for (const std::string& address : localAddresses) {
+    if (address.find(prefix) != std::string::npos) return address;
+  }
+  return {};
+}
+
 LocalAddressSource setLocalAddressSource(LocalAddressSource source) {
   std::lock_guard<std::mutex> lock(sourceMutex);
   currentSource().swap(source);

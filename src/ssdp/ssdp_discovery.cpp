@@ -46,7 +46,7 @@ void ssdpReceiveLoop(AppState& state) {
 }
 
 void answerSearch(AppState& state, const std::string& senderAddress, int senderPort) {
-  std::string address = answerAddressFor(senderAddress, getLocalIpv4Addresses());
+  std::string address = localAddressInNetworkOf(senderAddress, getLocalIpv4Addresses());
   // No address of the host is in the sender's network: a location it could
   // not reach would only mislead it.
   if (address.empty()) return;

@@ -42,12 +42,5 @@ std::string buildSearchAnswer(const std::string& rendererAddress) {
   return encodeUtf8WithZero(answer);
 }
 
-std::string answerAddressFor(const std::string& senderAddress, const std::vector<std::string>& localAddresses) {
-  std::string prefix = senderAddress.substr(0, senderAddress.rfind('.') + 1);
-  for (const std::string& address : localAddresses) {
-    if (address.find(prefix) != std::string::npos) return address;
-  }
-  return {};
-}
 
 }  // namespace tavrin

@@ -2,7 +2,6 @@
 // The SSDP texts the program sends: its search for root devices, and the one
 // answer it gives on behalf of the sniffing renderer.
 #include <string>
-#include <vector>
 
 namespace tavrin {
 
@@ -15,9 +14,5 @@ std::string buildSearchDatagram();
 // The answer naming the renderer's "address:port", as UTF-8 with a final
 // zero byte.
 std::string buildSearchAnswer(const std::string& rendererAddress);
-
-// The first local address that contains the sender's prefix (the sender's
-// address up to its last "."), or the empty text when none does.
-std::string answerAddressFor(const std::string& senderAddress, const std::vector<std::string>& localAddresses);
 
 }  // namespace tavrin

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/local_addresses.h"
 #include "ssdp/ssdp_messages.h"
 
 namespace tavrin {
@@ -32,12 +33,12 @@ TEST(SsdpMessages, AnswerNamesTheRendererAndEndsWithZero) {
 
 TEST(SsdpMessages, AnswerAddressIsTheFirstThatContainsTheSendersPrefix) {
   const std::vector<std::string> local = {"10.0.0.7", "192.168.1.5"};
-  EXPECT_EQ(answerAddressFor("192.168.1.23", local), "192.168.1.5");
-  EXPECT_EQ(answerAddressFor("10.0.0.3", local), "10.0.0.7");
+  EXPECT_EQ(localAddressInNetworkOf("192.168.1.23", local), "192.168.1.5");
+  EXPECT_EQ(localAddressInNetworkOf("10.0.0.3", local), "10.0.0.7");
   // A substring test, not a test of the start.
-  EXPECT_EQ(answerAddressFor("0.0.0.9", local), "10.0.0.7");
-  EXPECT_EQ(answerAddressFor("172.16.0.2", local), "");
-  EXPECT_EQ(answerAddressFor("10.0.0.3", {}), "");
+  EXPECT_EQ(localAddressInNetworkOf("0.0.0.9", local), "10.0.0.7");
+  EXPECT_EQ(localAddressInNetworkOf("172.16.0.2", local), "");
+  EXPECT_EQ(localAddressInNetworkOf("10.0.0.3", {}), "");
 }
 
 }  // namespace
