@@ -42,7 +42,7 @@ KeyValueList serviceEntries(const XmlDocument& description) {
 // Reads the datagram and, for a new DLNA device, appends its record; returns
 // the new record's position, or 0 when nothing was added. Every datagram
 // with a location costs one fetch, also for a device already listed.
-int addDevice(AppState& state, const std::string& datagram) {
+int addDevice(AppState& state, const std::string& datagram, const DescriptionFetch& fetchDescription) {
   WriteGuard guard(*state.deviceListLock);
   HeaderMap headers;
   headers.parse(datagram);
@@ -51,7 +51,7 @@ int addDevice(AppState& state, const std::string& datagram) {
   HttpExchange fetch;
   fetch.cancel = &state.stopping;
   XmlDocument description;
-  description.loadBytes(utf8ToGbk(httpRequest(location, fetch)));
+  description.loadBytes(utf8ToGbk(fetchDescription(location, fetch)));
   std::string id = deviceId(headers);
   if (id.empty() || alreadyListed(*state.deviceList, id)) return 0;
   if (description.nodeText("root/device/dlna:X_DLNADOC").empty()) return 0;
@@ -76,7 +76,13 @@ std::string baseUrlFromLocation(const std::string& location) {
 }
 
 void handleSsdpAnswer(AppState& state, const std::string& datagram) {
-  int index = addDevice(state, datagram);
+  handleSsdpAnswer(state, datagram, [](const std::string& location, HttpExchange& exchange) {
+    return httpRequest(location, exchange);
+  });
+}
+
+void handleSsdpAnswer(AppState& state, const std::string& datagram, const DescriptionFetch& fetch) {
+  int index = addDevice(state, datagram, fetch);
   if (index > 0 && state.deviceFoundCallback) state.deviceFoundCallback(index);
 }
 
