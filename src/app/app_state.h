@@ -13,6 +13,7 @@
 #include "platform/key_value_list.h"
 #include "platform/shared_lock.h"
 #include "platform/shared_text.h"
+#include "ssdp/fetch_failure_memory.h"
 #include "ssdp/udp_multicast_socket.h"
 
 namespace tavrin {
@@ -35,6 +36,9 @@ struct AppState {
   std::unique_ptr<EmbeddedHttpServer> mediaServer;
   std::function<void(const std::string& text)> messageCallback;
   std::function<void(int index)> deviceFoundCallback;
+  // Description locations that lately failed costly; used by the receive
+  // thread under the write side of deviceListLock.
+  FetchFailureMemory descriptionFailures;
 
   // The SSDP receive thread, and the signal that ends it (and any description
   // it is reading) at exit, so that nothing it uses is freed under it.

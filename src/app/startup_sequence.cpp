@@ -19,7 +19,9 @@ StartupSteps realStartupSteps() {
   steps.ensureFirewallRule = ensureFirewallRule;
   steps.stopSsdpServices = stopSsdpServices;
   steps.findFreePort = findFreePort;
-  steps.startDiscovery = startDiscovery;
+  steps.startDiscovery = [](AppState& state, std::function<void(int index)> deviceFound) {
+    return startDiscovery(state, std::move(deviceFound));
+  };
   return steps;
 }
 

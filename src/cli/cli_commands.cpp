@@ -23,6 +23,7 @@
 #include "platform/message.h"
 #include "platform/text_encoding.h"
 #include "ssdp/ssdp_discovery.h"
+#include "ssdp/udp_multicast_socket.h"
 
 namespace tavrin {
 namespace {
@@ -32,6 +33,23 @@ constexpr double kPollSeconds = 0.05;
 
 // Everything a command prints on standard error goes through here, from
 // worker threads too.
+// Control bytes as "%XX", so that what peers send cannot steer the terminal.
+std::string printableText(const std::string& text) {
+  std::string printable;
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f) {
+      static const char kHex[] = "0123456789ABCDEF";
+      printable += '%';
+      printable += kHex[byte >> 4];
+      printable += kHex[byte & 15];
+    } else {
+      printable += c;
+    }
+  }
+  return printable;
+}
+
 class ErrorLog {
  public:
   explicit ErrorLog(std::ostream& err) : err_(err) {}
@@ -71,9 +89,24 @@ class CliSession {
   CliSession& operator=(const CliSession&) = delete;
 
   bool startDiscovery() {
-    return tavrin::startDiscovery(state, [this](int index) {
-      if (verbose_) log_.line("found device " + std::to_string(index) + ": " + deviceLine(index));
-    });
+    DatagramObserver observer;
+    if (verbose_) {
+      observer = [this](const UdpReceiveResult& datagram) {
+        const std::string from = "datagram from " + datagram.senderAddress + ":" + std::to_string(datagram.senderPort);
+        if (datagram.discarded) {
+          log_.line(from + " discarded (empty or too long)");
+          return;
+        }
+        const std::string firstLine = datagram.data.substr(0, datagram.data.find_first_of("\r\n"));
+        log_.line(from + ", " + std::to_string(datagram.data.size()) + " bytes: " + printableText(firstLine));
+      };
+    }
+    return tavrin::startDiscovery(
+        state,
+        [this](int index) {
+          if (verbose_) log_.line("found device " + std::to_string(index) + ": " + deviceLine(index));
+        },
+        std::move(observer));
   }
 
   std::string deviceLine(int index) const {
@@ -172,36 +205,55 @@ std::string absolutePath(const std::string& path) {
   return realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
 }
 
-// One request for the served file, as the progress line tells it: who asked
+// One request for the served file as the progress line tells it: who asked
 // ("-" when the address is unknown), what, and what goes back.
-std::string progressLine(const HttpRequest& request, const HttpResponse& response, bool served) {
+struct ProgressLine {
+  std::string asked;
+  uint64_t bytes = 0;  // of the answer's body
+  uint64_t size = 0;   // of the file
+
+  // The line once the exchange is over; without the whole answer gone out,
+  // the library does not tell how much of it left.
+  std::string finished(bool whole) const {
+    const std::string of = std::to_string(bytes) + " of " + std::to_string(size) + " bytes";
+    return asked + (whole ? of + " sent" : "cut short before " + of + " were sent");
+  }
+};
+
+ProgressLine progressLine(const HttpRequest& request, const HttpResponse& response) {
   const std::string range = request.header("Range");
   const std::string& peer = request.peerAddress();
-  std::string line = (peer.empty() ? "-" : peer) + " " + request.method() + " " + request.path() + " range " +
-                     (range.empty() ? "-" : range) + ": ";
-  if (!served) return line + "no file (404)";
-  const uint64_t size = response.file().size();
-  const ByteRange asked = parseByteRange(range, size);
-  uint64_t bytes = size;
+  ProgressLine line;
+  line.asked = (peer.empty() ? "-" : peer) + " " + request.method() + " " + request.path() + " range " +
+               (range.empty() ? "-" : range) + ": ";
+  line.size = response.file().size();
+  line.bytes = line.size;
+  const ByteRange asked = parseByteRange(range, line.size);
   std::string status = "200";
   if (asked.kind == ByteRange::Kind::partial) {
-    bytes = asked.last - asked.first + 1;
+    line.bytes = asked.last - asked.first + 1;
     status = "206 bytes " + std::to_string(asked.first) + "-" + std::to_string(asked.last);
   } else if (asked.kind == ByteRange::Kind::unsatisfiable) {
-    bytes = 0;
+    line.bytes = 0;
     status = "416";
   }
-  if (request.method() == "HEAD") bytes = 0;
-  return line + status + ", " + std::to_string(bytes) + " of " + std::to_string(size) + " bytes sent";
+  if (request.method() == "HEAD") line.bytes = 0;
+  line.asked += status + ", ";
+  return line;
 }
 
 int pushFile(CliSession& session, const std::string& path, int device, ErrorLog& log, InterruptSignals& signals) {
   AppState& state = session.state;
   state.mediaServer->registerPathHandler(
       session.logged([&state, &log](const HttpRequest& request, HttpResponse& response) {
-        const bool served = serveMediaFile(state, request, response);
-        log.line(progressLine(request, response, served));
-        return served;
+        if (!serveMediaFile(state, request, response)) {
+          log.line(progressLine(request, response).asked + "no file (404)");
+          return false;
+        }
+        response.onFinished([&log, line = progressLine(request, response)](bool whole) {
+          log.line(line.finished(whole));
+        });
+        return true;
       }),
       "/1");
   const int port = findFreePort(kFirstMediaServerPort);
@@ -300,19 +352,7 @@ std::string sniffLine(int index, const std::string& gbkUrl, bool json) {
     line.setText("url", gbkUrl);
     return gbkToUtf8(line.toJson());
   }
-  std::string text;
-  for (char c : gbkToUtf8(gbkUrl)) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f) {
-      static const char kHex[] = "0123456789ABCDEF";
-      text += '%';
-      text += kHex[byte >> 4];
-      text += kHex[byte & 15];
-    } else {
-      text += c;
-    }
-  }
-  return std::to_string(index) + "\t" + text;
+  return std::to_string(index) + "\t" + printableText(gbkToUtf8(gbkUrl));
 }
 
 int runCli(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {

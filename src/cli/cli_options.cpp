@@ -210,7 +210,7 @@ std::string cliUsage(CliCommand command) {
       "Shared options:\n"
       "  --interface NAME   use the address of this network interface\n"
       "  --address A.B.C.D  use this local address (for search answers and media URLs)\n"
-      "  --verbose          log devices found and HTTP requests on standard error\n"
+      "  --verbose          log datagrams, devices found and HTTP requests on standard error\n"
       "  --help             show this help\n";
   switch (command) {
     case CliCommand::List:

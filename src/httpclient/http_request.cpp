@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <cerrno>
 #include <memory>
 
 #include "httpclient/cookies.h"
@@ -13,12 +14,6 @@
 namespace tavrin {
 namespace {
 
-// Time-outs of the system the program was made for: 60 s to connect, and an
-// answer that sends nothing for 30 s is given up. A total of 120 s bounds a
-// peer that drips bytes slowly enough to dodge the second rule.
-constexpr long kConnectTimeoutSeconds = 60;
-constexpr long kStallSeconds = 30;
-constexpr long kTotalTimeoutSeconds = 120;
 constexpr long kMaxRedirects = 10;
 
 const char* const kVerbs[] = {"GET", "POST", "HEAD"};
@@ -62,6 +57,22 @@ int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   return cancel->load() ? 1 : 0;
 }
 
+HttpFailure failureOf(CURL* handle, CURLcode result, const std::string& body) {
+  if (result == CURLE_OK) return HttpFailure::none;
+  if (result == CURLE_WRITE_ERROR && body.size() >= kMaxResponseBody) return HttpFailure::tooLarge;
+  if (result == CURLE_OPERATION_TIMEDOUT) {
+    curl_off_t connected = 0;
+    curl_easy_getinfo(handle, CURLINFO_CONNECT_TIME_T, &connected);
+    return connected > 0 ? HttpFailure::timedOut : HttpFailure::unreachable;
+  }
+  if (result == CURLE_COULDNT_CONNECT) {
+    long error = 0;
+    curl_easy_getinfo(handle, CURLINFO_OS_ERRNO, &error);
+    return error == ECONNREFUSED ? HttpFailure::other : HttpFailure::unreachable;
+  }
+  return HttpFailure::other;
+}
+
 CurlList headerList(const std::string& block) {
   curl_slist* list = nullptr;
   size_t start = 0;
@@ -99,6 +110,7 @@ std::string httpRequest(const std::string& url, HttpExchange& exchange) {
   int method = exchange.method < 0 || exchange.method > 2 ? kHttpGet : exchange.method;
   bool secure = toUpperAscii(url.substr(0, 8)) == "HTTPS://";
   std::string agent = requestAgent(exchange.headers);
+  exchange.failure = HttpFailure::other;
   if (!curlReady()) return {};
   CurlHandle curl(curl_easy_init());
   if (!curl) return {};
@@ -111,10 +123,10 @@ std::string httpRequest(const std::string& url, HttpExchange& exchange) {
   curl_easy_setopt(handle, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
   curl_easy_setopt(handle, CURLOPT_USERAGENT, agent.c_str());
   curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
+  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, exchange.limits.connect);
   curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
-  curl_easy_setopt(handle, CURLOPT_TIMEOUT, kTotalTimeoutSeconds);
+  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, exchange.limits.stall);
+  curl_easy_setopt(handle, CURLOPT_TIMEOUT, exchange.limits.total);
   curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, exchange.noRedirect ? 0L : 1L);
   curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects);
   std::string proxy;
@@ -155,7 +167,7 @@ std::string httpRequest(const std::string& url, HttpExchange& exchange) {
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, &received);
   curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, onHeader);
   curl_easy_setopt(handle, CURLOPT_HEADERDATA, &received);
-  curl_easy_perform(handle);
+  exchange.failure = failureOf(handle, curl_easy_perform(handle), received.body);
 
   exchange.returnedHeaders = received.headers.empty() || received.headers.size() >= kRawHeaderBuffer
                                  ? std::string(kRawHeaderBuffer, ' ')

@@ -10,6 +10,25 @@ namespace tavrin {
 
 enum HttpMethod { kHttpGet = 0, kHttpPost = 1, kHttpHead = 2 };
 
+// Time limits of one exchange, in seconds. The defaults are those of the
+// system the program was made for: 60 s to connect, and an answer that sends
+// nothing for 30 s is given up; the total bounds a peer that drips bytes
+// slowly enough to dodge the second rule.
+struct HttpTimeLimits {
+  long connect = 60;
+  long stall = 30;
+  long total = 120;
+};
+
+// Why an exchange brought no whole answer.
+enum class HttpFailure {
+  none,         // the answer was read to its end, whatever its status
+  unreachable,  // no connection: the connect timed out or the host is unreachable
+  timedOut,     // connected, but the answer stalled or ran out of time
+  tooLarge,     // the body passed kMaxResponseBody and was cut there
+  other,        // any other failure: refused, bad URL, protocol error, cancelled
+};
+
 // Optional arguments of httpRequest; fields marked in/out receive a value.
 struct HttpExchange {
   int method = kHttpGet;                // negative or above 2 means GET
@@ -23,6 +42,8 @@ struct HttpExchange {
   std::string bodyBytes;                // in/out: sent with POST and HEAD; when empty, receives body
   std::string proxy;                    // host:port; empty means a direct connection
   const std::atomic<bool>* cancel = nullptr;  // when it turns true, the exchange is given up
+  HttpTimeLimits limits;
+  HttpFailure failure = HttpFailure::none;    // out
 };
 
 // The response body read so far when the body exceeds this many bytes.

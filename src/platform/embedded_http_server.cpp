@@ -303,9 +303,18 @@ struct EmbeddedHttpServer::Impl {
     return new JobHolder(std::move(job));
   }
 
-  static void onRequestCompleted(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode) {
-    delete static_cast<JobHolder*>(*context);
+  static void onRequestCompleted(void*, MHD_Connection*, void** context, MHD_RequestTerminationCode code) {
+    auto* holder = static_cast<JobHolder*>(*context);
     *context = nullptr;
+    if (!holder) return;
+    std::function<void(bool)> finished;
+    {
+      std::lock_guard<std::mutex> lock((*holder)->mutex);
+      const RequestJob& job = **holder;
+      if (job.stage == RequestJob::Stage::answered && job.handled && !job.failed) finished = job.response.finished();
+    }
+    delete holder;
+    if (finished) finished(code == MHD_REQUEST_TERMINATED_COMPLETED_OK);
   }
 
   static MHD_Result onAccess(void* cls, MHD_Connection* connection, const char* url, const char* method,

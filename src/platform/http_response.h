@@ -2,6 +2,7 @@
 // The answer a path handler of EmbeddedHttpServer builds. It is sent after
 // the handler has returned.
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/http_request.h"
@@ -46,6 +47,11 @@ class HttpResponse {
   // false when it is no readable regular file (a pending file is dropped
   // then, so the empty path cancels one).
   bool sendFile(const std::string& absolutePath);
+  // Called on a network thread of the server once the exchange is over:
+  // true when the whole answer went out, false when the client left, the
+  // connection failed or the server stopped first.
+  void onFinished(std::function<void(bool whole)> finished) { finished_ = std::move(finished); }
+  const std::function<void(bool whole)>& finished() const { return finished_; }
 
   const HttpHeaderList& headers() const { return headers_; }
   const std::string& body() const { return body_; }
@@ -56,6 +62,7 @@ class HttpResponse {
   HttpHeaderList headers_;
   std::string body_;
   OpenFile file_;
+  std::function<void(bool whole)> finished_;
 };
 
 }  // namespace tavrin

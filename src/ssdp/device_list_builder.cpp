@@ -41,17 +41,21 @@ KeyValueList serviceEntries(const XmlDocument& description) {
 
 // Reads the datagram and, for a new DLNA device, appends its record; returns
 // the new record's position, or 0 when nothing was added. Every datagram
-// with a location costs one fetch, also for a device already listed.
+// with a location costs one fetch, also for a device already listed, unless
+// the location is remembered as failing.
 int addDevice(AppState& state, const std::string& datagram, const DescriptionFetch& fetchDescription) {
   WriteGuard guard(*state.deviceListLock);
   HeaderMap headers;
   headers.parse(datagram);
   std::string location = headers.get("location");
   if (location.empty()) return 0;
+  if (state.descriptionFailures.skips(location, FetchFailureMemory::Clock::now())) return 0;
   HttpExchange fetch;
   fetch.cancel = &state.stopping;
+  fetch.limits = kDescriptionTimeLimits;
   XmlDocument description;
   description.loadBytes(utf8ToGbk(fetchDescription(location, fetch)));
+  state.descriptionFailures.record(location, fetch.failure, FetchFailureMemory::Clock::now());
   std::string id = deviceId(headers);
   if (id.empty() || alreadyListed(*state.deviceList, id)) return 0;
   if (description.nodeText("root/device/dlna:X_DLNADOC").empty()) return 0;

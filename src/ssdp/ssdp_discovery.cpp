@@ -9,11 +9,11 @@
 
 namespace tavrin {
 
-bool startDiscovery(AppState& state, std::function<void(int index)> deviceFound) {
+bool startDiscovery(AppState& state, std::function<void(int index)> deviceFound, DatagramObserver observer) {
   state.deviceList->clear();
   state.deviceFoundCallback = std::move(deviceFound);
   if (!state.ssdpSocket->open("", kSsdpPort, false, true, kSsdpGroup)) return false;
-  state.receiveThread = std::thread(ssdpReceiveLoop, std::ref(state));
+  state.receiveThread = std::thread(ssdpReceiveLoop, std::ref(state), std::move(observer));
   if (!state.ssdpSocket->send(buildSearchDatagram(), kSsdpGroup, kSsdpPort)) {
     showMessage(utf8ToGbk("发送失败"));
   }
@@ -28,9 +28,10 @@ void repeatSearch(AppState& state) {
   state.ssdpSocket->send(buildSearchDatagram(), kSsdpGroup, kSsdpPort);
 }
 
-void ssdpReceiveLoop(AppState& state) {
+void ssdpReceiveLoop(AppState& state, const DatagramObserver& observer) {
   while (!state.stopping) {
     UdpReceiveResult result = state.ssdpSocket->receive(0, -1);
+    if (observer && (result.received || result.discarded)) observer(result);
     // An empty or oversized datagram is refused but costs nothing: one such
     // packet from any host must not end discovery for good.
     if (!result.ok && result.discarded) continue;

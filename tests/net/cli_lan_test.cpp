@@ -3,6 +3,7 @@
 // fixture phone casts to its renderer; Ctrl-C ends the long-running
 // commands cleanly, and wrong usage is status 2.
 #include <arpa/inet.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -139,6 +140,15 @@ TEST(CliLan, ListPrintsTheFixtureRenderersAsTextAndJson) {
   EXPECT_EQ(uuids, (std::vector<std::string>{"fixture-tv-1", "fixture-tv-2", "fixture-tv2-1"}));
   // UTF-8 in the JSON text as printed.
   EXPECT_NE(json.out()[0].find("电视"), std::string::npos);
+
+  // The log tells every datagram read, by sender, size and first line.
+  CliRun verbose({"list", "--wait", "2", "--verbose"});
+  ASSERT_EQ(verbose.finish(), 0) << verbose.err();
+  EXPECT_EQ(verbose.out().size(), 3u);
+  const std::string log = verbose.err();
+  EXPECT_THAT(log, ::testing::ContainsRegex("datagram from 10\\.77\\.0\\.2:[0-9]+, [0-9]+ bytes: HTTP/1\\.1 200 OK\n"));
+  EXPECT_THAT(log, ::testing::ContainsRegex("datagram from 10\\.77\\.0\\.4:[0-9]+, [0-9]+ bytes: HTTP/1\\.1 200 OK\n"));
+  EXPECT_NE(log.find("found device 3: "), std::string::npos) << log;
 }
 
 TEST(CliLan, PushOfAUrlIsSetAvTransportUriThenPlayAndNowPlayingReadsItBack) {
@@ -194,12 +204,16 @@ TEST(CliLan, PushOfAFileIsServedWithRangesAndProgressUntilSigint) {
   }();
   EXPECT_EQ(fetched[0].rfind("fetched 200 200000 ", 0), 0u) << fetched[0];
   EXPECT_EQ(fetched[1].rfind("fetched 206 1000 ", 0), 0u) << fetched[1];
+  // A line is written once its answer has gone out.
+  const std::string lastLine = "range bytes=1000-1999: 206 bytes 1000-1999, 1000 of 200000 bytes sent";
+  for (int i = 0; i < 100 && push.err().find(lastLine) == std::string::npos; ++i) {
+    std::this_thread::sleep_for(milliseconds(100));
+  }
   const std::string err = push.err();
   // Each line names the client (the renderer on tv) and the range it asked for.
   EXPECT_NE(err.find("10.77.0.2 GET /1?"), std::string::npos) << err;
   EXPECT_NE(err.find("range -: 200, 200000 of 200000 bytes sent"), std::string::npos) << err;
-  EXPECT_NE(err.find("range bytes=1000-1999: 206 bytes 1000-1999, 1000 of 200000 bytes sent"), std::string::npos)
-      << err;
+  EXPECT_NE(err.find(lastLine), std::string::npos) << err;
   EXPECT_TRUE(push.out().empty());
 
   push.interrupt();

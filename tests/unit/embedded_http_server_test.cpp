@@ -1,6 +1,9 @@
 #include "platform/embedded_http_server.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -272,6 +275,52 @@ TEST_F(FileServingTest, RangesGiveTheRightStatusHeadersAndBytes) {
     EXPECT_EQ(answer.header("Content-Length"), std::to_string(c.length));
     EXPECT_EQ(answer.body, content.substr(c.first, c.length));
   }
+}
+
+TEST_F(FileServingTest, FinishedTellsWhetherTheWholeAnswerWentOut) {
+  // Far more than the socket buffers hold, so a client that leaves early
+  // really cuts the answer short.
+  const std::string big = dir.write("big.mp4", "");
+  ASSERT_EQ(truncate(big.c_str(), 256 << 20), 0);
+  std::mutex finishedMutex;
+  std::condition_variable finishedChanged;
+  std::vector<std::string> finished;
+  server.registerPathHandler(
+      [&](const HttpRequest& request, HttpResponse& response) {
+        response.onFinished([&, path = request.path()](bool whole) {
+          std::lock_guard<std::mutex> lock(finishedMutex);
+          finished.push_back(path + (whole ? " whole" : " cut"));
+          finishedChanged.notify_all();
+        });
+        return response.sendFile(request.path() == "/big" ? big : file);
+      },
+      "@页面404");
+  const auto waitForFinished = [&](size_t count) {
+    std::unique_lock<std::mutex> lock(finishedMutex);
+    finishedChanged.wait_for(lock, 10s, [&] { return finished.size() >= count; });
+    return finished;
+  };
+
+  RawHttpConnection connection(port);
+  ASSERT_TRUE(connection.send(get("/small", "Range: bytes=10-19\r\n")));
+  EXPECT_EQ(connection.readResponse().body, content.substr(10, 10));
+  EXPECT_EQ(waitForFinished(1), std::vector<std::string>{"/small whole"});
+
+  // Leaves once the answer has begun to arrive.
+  const int leaving = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const timeval limit{5, 0};
+  setsockopt(leaving, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  ASSERT_EQ(connect(leaving, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const std::string request = get("/big");
+  ASSERT_EQ(send(leaving, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
+  char start[4096];
+  EXPECT_GT(recv(leaving, start, sizeof start, 0), 0);
+  ::close(leaving);
+  EXPECT_EQ(waitForFinished(2), (std::vector<std::string>{"/small whole", "/big cut"}));
 }
 
 TEST_F(FileServingTest, HeadSendsTheHeadersWithoutBody) {
