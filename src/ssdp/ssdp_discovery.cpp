@@ -8,6 +8,12 @@
 #include "ssdp/ssdp_messages.h"
 
 namespace tavrin {
+namespace {
+
+// More than a socket buffer holds of the smallest datagrams.
+constexpr int kMaxWaitingDatagrams = 100000;
+
+}  // namespace
 
 bool startDiscovery(AppState& state, std::function<void(int index)> deviceFound, DatagramObserver observer) {
   state.deviceList->clear();
@@ -24,6 +30,9 @@ void repeatSearch(AppState& state) {
   {
     WriteGuard guard(*state.deviceListLock);
     state.deviceList->clear();
+    // What queued up while a slow description was read answers an older
+    // search; a full buffer would drop the answers to this one.
+    state.ssdpSocket->discardWaiting(kMaxWaitingDatagrams);
   }
   state.ssdpSocket->send(buildSearchDatagram(), kSsdpGroup, kSsdpPort);
 }

@@ -20,8 +20,8 @@ using DatagramObserver = std::function<void(const UdpReceiveResult& datagram)>;
 bool startDiscovery(AppState& state, std::function<void(int index)> deviceFound,
                     DatagramObserver observer = {});
 
-// Empties the device list (waiting for a description being read) and sends
-// a search.
+// Empties the device list (waiting for a description being read), drops the
+// datagrams still waiting to be read, and sends a search.
 void repeatSearch(AppState& state);
 
 // The receive thread: reads datagrams until the socket is closed or fails.

@@ -179,6 +179,17 @@ UdpReceiveResult UdpMulticastSocket::receive(int bufferSize, int timeoutMs) {
   return result;
 }
 
+int UdpMulticastSocket::discardWaiting(int limit) {
+  Use use(*this);
+  int discarded = 0;
+  char byte;
+  // A zero-length read takes the whole datagram off the buffer.
+  while (use.fd() >= 0 && discarded < limit && ::recv(use.fd(), &byte, 0, MSG_DONTWAIT | MSG_TRUNC) >= 0) {
+    ++discarded;
+  }
+  return discarded;
+}
+
 // Called with lifecycleMutex_ held.
 void UdpMulticastSocket::closeSocket() {
   std::unique_lock<std::mutex> lock(stateMutex_);

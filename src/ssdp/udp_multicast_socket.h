@@ -56,6 +56,10 @@ class UdpMulticastSocket {
   // limit.
   UdpReceiveResult receive(int bufferSize, int timeoutMs);
 
+  // Drops the datagrams waiting in the socket's buffer, at most `limit` of
+  // them, without waiting; returns how many went.
+  int discardWaiting(int limit);
+
  private:
   class Use;
 

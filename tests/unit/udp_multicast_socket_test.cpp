@@ -191,6 +191,26 @@ TEST(UdpMulticastSocket, DatagramsThatAreEmptyOrLongerThanTheBufferFail) {
   }
 }
 
+TEST(UdpMulticastSocket, DiscardWaitingDropsQueuedDatagramsUpToTheLimit) {
+  UdpMulticastSocket socket(nullptr);
+  EXPECT_EQ(socket.discardWaiting(10), 0);
+  Peer peer;
+  int port = freeLoopbackPort();
+  ASSERT_TRUE(socket.open("127.0.0.1", port, false, false, ""));
+  for (const std::string& datagram : {std::string("one"), std::string(), std::string(60000, 'x'),
+                                      std::string("four"), std::string("five")}) {
+    ASSERT_TRUE(peer.sendTo(port, datagram));
+  }
+  EXPECT_EQ(socket.discardWaiting(3), 3);
+  EXPECT_EQ(socket.discardWaiting(100), 2);
+  EXPECT_EQ(socket.discardWaiting(100), 0);
+
+  ASSERT_TRUE(peer.sendTo(port, "next"));
+  UdpReceiveResult result = socket.receive(0, 2000);
+  EXPECT_TRUE(result.ok && result.received);
+  EXPECT_EQ(result.data, "next");
+}
+
 TEST(UdpMulticastSocket, WaitsForTheTimeGivenOrOneSecondForZero) {
   UdpMulticastSocket socket(nullptr);
   ASSERT_TRUE(socket.open("127.0.0.1", 0, false, false, ""));
