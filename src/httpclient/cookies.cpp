@@ -13,8 +13,7 @@ namespace {
 std::vector<std::string> split(const std::string& text, const std::string& separator) {
   std::vector<std::string> items;
   size_t start = 0;
-  for (size_t at = findText(text, separator); at != kTextNotFound;
-       at = findText(text, separator, start)) {
+  for (size_t at : findEachText(text, separator)) {
     items.push_back(text.substr(start, at - start));
     start = at + separator.size();
   }

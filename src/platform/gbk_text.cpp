@@ -32,6 +32,19 @@ size_t findText(const std::string& text, const std::string& needle, size_t from,
   return kTextNotFound;
 }
 
+std::vector<size_t> findEachText(const std::string& text, const std::string& needle, bool ignoreCase) {
+  std::vector<size_t> found;
+  if (needle.empty()) return found;
+  size_t from = 0;
+  for (size_t at = 0; at < text.size(); at += gbkCharLength(text, at)) {
+    if (at >= from && matchesAt(text, at, needle, ignoreCase)) {
+      found.push_back(at);
+      from = at + needle.size();
+    }
+  }
+  return found;
+}
+
 std::string trimText(const std::string& text) {
   size_t begin = 0;
   size_t end = 0;  // one past the last character that is no space

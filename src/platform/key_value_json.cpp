@@ -93,6 +93,32 @@ struct GbkCodePoints {
   }
 };
 
+// The writer escapes a quote or a control character with a backslash, and
+// a backslash is a valid second byte: behind a byte that begins no GBK
+// character (so the writer takes it alone), the reader would pair the two
+// and end the string early or mangle it. Such a byte is written as "?".
+// Pairs are decided as GbkUnits::Decode decides them.
+bool isLoneLeadBeforeEscape(unsigned char lead, unsigned char next) {
+  return lead >= 0x81 && lead <= 0xFE && (next == '"' || next < 0x20);
+}
+
+// The text itself, or `rewritten` holding it with such bytes replaced.
+const std::string& writableText(const std::string& text, std::string& rewritten) {
+  bool changed = false;
+  for (size_t at = 0; at + 1 < text.size(); ++at) {
+    auto lead = static_cast<unsigned char>(text[at]);
+    auto next = static_cast<unsigned char>(text[at + 1]);
+    if (isGbkPair(lead, next)) {
+      ++at;
+    } else if (isLoneLeadBeforeEscape(lead, next)) {
+      if (!changed) rewritten = text;
+      changed = true;
+      rewritten[at] = '?';
+    }
+  }
+  return changed ? rewritten : text;
+}
+
 rapidjson::SizeType sizeOf(const std::string& text) {
   return static_cast<rapidjson::SizeType>(text.size());
 }
@@ -228,9 +254,12 @@ void KeyValueJson::putMember(KeyValueMap& map, const std::string& key, KeyValue 
 template <typename Writer>
 void KeyValueJson::writeValue(Writer& writer, const KeyValue& value, int keyOrder) {
   switch (value.kind()) {
-    case KeyValue::Kind::Text:
-      writer.String(value.text_.data(), sizeOf(value.text_));
+    case KeyValue::Kind::Text: {
+      std::string rewritten;
+      const std::string& text = writableText(value.text_, rewritten);
+      writer.String(text.data(), sizeOf(text));
       break;
+    }
     case KeyValue::Kind::Integer:
       writer.Int64(value.integer_);
       break;
@@ -255,7 +284,9 @@ template <typename Writer>
 void KeyValueJson::writeMembers(Writer& writer, const KeyValueMap& map, int keyOrder) {
   writer.StartObject();
   for (const KeyValuePair* pair : map.orderedPairs(keyOrder)) {
-    writer.Key(pair->first.data(), sizeOf(pair->first));
+    std::string rewritten;
+    const std::string& key = writableText(pair->first, rewritten);
+    writer.Key(key.data(), sizeOf(key));
     writeValue(writer, pair->second, keyOrder);
   }
   writer.EndObject();

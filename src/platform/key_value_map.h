@@ -129,9 +129,11 @@ class KeyValueMap {
 
   // JSON of the map and all inside: maps as objects, lists as arrays, texts
   // as strings, integers as numbers, booleans as true/false. Text bytes pass
-  // through unchanged; with escapeNonAscii, GBK characters are written as
-  // \u escapes of their Unicode characters instead. keyOrder as in getKeys,
-  // for nested maps too.
+  // through unchanged, except a byte that begins no GBK character right
+  // before a quote or a control character: it becomes "?", since read back
+  // it would take the escape's backslash for its second byte. With
+  // escapeNonAscii, GBK characters are written as \u escapes of their
+  // Unicode characters instead. keyOrder as in getKeys, for nested maps too.
   std::string toJson(bool pretty = false, bool escapeNonAscii = false,
                      int keyOrder = kInsertionOrder) const;
 

@@ -9,8 +9,10 @@ std::string replacePlaceholders(std::string text, std::initializer_list<Placehol
     if (placeholder.empty()) continue;
     std::string result;
     size_t copied = 0;
-    for (size_t at = findText(text, placeholder, 0, true); at != kTextNotFound;
-         at = findText(text, placeholder, at + placeholder.size(), true)) {
+    // Found in one walk: a value may bring many more placeholders into the
+    // text (a SOAP action name, say), and a search from the text's start
+    // for each of them would cost their number times the text's length.
+    for (size_t at : findEachText(text, placeholder, true)) {
       result.append(text, copied, at - copied).append(value);
       copied = at + placeholder.size();
     }

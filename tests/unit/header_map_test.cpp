@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "platform/text_encoding.h"
 #include "ssdp/header_map.h"
 
@@ -42,6 +44,33 @@ TEST(HeaderMap, IgnoresNamesThatReadAsPaths) {
   EXPECT_EQ(headers.get("//A.B[1]"), "");
   EXPECT_EQ(headers.get("//C"), "");
   EXPECT_EQ(headers.get("D"), "z");
+}
+
+// A CR LF ends a line only where it begins a character: behind a GBK lead
+// byte, CR is that character's second byte.
+TEST(HeaderMap, LineEndsFallOnCharacterBoundaries) {
+  HeaderMap headers;
+  headers.parse("A: \x81\r\nB: 2\r\nC: \x81\x40\r\nD: 4");
+  EXPECT_EQ(headers.get("A"), "\x81\r\nB: 2");
+  EXPECT_EQ(headers.get("B"), "");
+  EXPECT_EQ(headers.get("C"), "\x81\x40");
+  EXPECT_EQ(headers.get("D"), "4");
+}
+
+// The largest datagram, all short lines (16,000 of them): read in one walk,
+// not one search from the start per line, which took seconds a datagram.
+TEST(HeaderMap, ADatagramOfManyShortLinesReadsInLinearTime) {
+  std::string datagram = "NOTIFY * HTTP/1.1\r\n";
+  const std::string tail = "LOCATION: http://10.0.0.2:80/d.xml\r\n\r\n";
+  while (datagram.size() + 4 + tail.size() <= 65507) datagram += "a:\r\n";
+  datagram += tail;
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 20; ++i) {
+    HeaderMap headers;
+    headers.parse(datagram);
+    EXPECT_EQ(headers.get("location"), "http://10.0.0.2:80/d.xml");
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
 
 }  // namespace

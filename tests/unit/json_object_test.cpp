@@ -223,6 +223,19 @@ TEST(JsonObjectTest, HostileMemberTextsComeBackExactly) {
   EXPECT_EQ(separators.getText("name"), "a?b?c");
 }
 
+// The url of a record is cut from an SSDP location as it came, not
+// converted: a stray GBK lead byte before a quote would pair with the
+// quote's escaping backslash, end the string, and run the rest as script.
+TEST(JsonObjectTest, AStrayLeadByteInARecordCannotEndItsText) {
+  KeyValueMap record = deviceRecord("TV");
+  record.setText("url", "http://a\xD1\",name:'injected'})//");
+  JsonObject json;
+  ASSERT_TRUE(json.parse(record.toJson()));
+  EXPECT_EQ(json.getText("name"), "TV");
+  EXPECT_EQ(json.getText("url"), "http://a?\",name:'injected'})//");
+  EXPECT_EQ(json.count(), 4);
+}
+
 TEST(JsonObjectTest, ParseResults) {
   JsonObject json;
   EXPECT_FALSE(json.parse(""));

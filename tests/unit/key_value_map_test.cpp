@@ -280,6 +280,33 @@ TEST(KeyValueMapJson, PassesGbkBytesThroughUntouchedBothWays) {
   EXPECT_EQ(back.toJson(), json);
 }
 
+// A stray lead byte before a character that is written as an escape would
+// take the escape's backslash for its second byte when read back: the
+// string would end early (the rest of it read as JSON) or come back mangled.
+TEST(KeyValueMapJson, AStrayLeadByteBeforeAnEscapeIsWrittenAsQuestionMark) {
+  struct Case {
+    std::string text, back;
+  } cases[] = {
+      {"\xD1\",\"name\":\"evil", "?\",\"name\":\"evil"},
+      {"a\xD1\nb", "a?\nb"},
+      {std::string("\xFE\0z", 3), std::string("?\0z", 3)},
+      {"\xD1\\\"", "\xD1\\\""},    // a character, then a quote
+      {"\x95\x5C\"", "\x95\x5C\""},  // the same
+      {"\xD1 x", "\xD1 x"},          // a space is written as it is
+      {"\x80\"x\xD1", "\x80\"x\xD1"},  // 0x80 begins nothing; a last byte stays
+  };
+  for (const Case& c : cases) {
+    KeyValueMap map;
+    map.setText("name", "TV");
+    map.setText(c.text, c.text);
+    KeyValueMap back;
+    ASSERT_TRUE(back.fromJson(map.toJson())) << c.text;
+    EXPECT_EQ(back.getKeys(), (std::vector<std::string>{"name", c.back})) << c.text;
+    EXPECT_EQ(back.getText(c.back), c.back) << c.text;
+    EXPECT_EQ(back.getText("name"), "TV") << c.text;
+  }
+}
+
 TEST(KeyValueMapJson, ReadsTheSecondByteOfAGbkCharacterAsPartOfIt) {
   KeyValueMap map;
   ASSERT_TRUE(map.fromJson("{\"a\":\"\x95\x5C\",\"b\":\"\x95\x5C\\\\\"}"));

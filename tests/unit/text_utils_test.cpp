@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <vector>
+
 #include "platform/gbk_text.h"
 #include "platform/placeholders.h"
 #include "platform/text_between.h"
@@ -60,6 +63,29 @@ TEST(ReplacePlaceholders, ReplacesEveryOccurrenceWithoutRegardToCase) {
   EXPECT_EQ(replacePlaceholders("[n]", {{"[n]", "<&[n]>"}}), "<&[n]>");
   EXPECT_EQ(replacePlaceholders("keep", {{"", "x"}}), "keep");
   EXPECT_EQ(replacePlaceholders(kCharEndingInA + "BC", {{"ab", "x"}}), kCharEndingInA + "BC");
+}
+
+TEST(FindEachText, FindsWhatFindTextFindsOneAfterAnother) {
+  EXPECT_EQ(findEachText("aXaXa", "a"), (std::vector<size_t>{0, 2, 4}));
+  EXPECT_EQ(findEachText("aaaa", "aa"), (std::vector<size_t>{0, 2}));
+  EXPECT_EQ(findEachText("[IP][ip]", "[ip]", true), (std::vector<size_t>{0, 4}));
+  EXPECT_EQ(findEachText("[IP][ip]", "[ip]"), (std::vector<size_t>{4}));
+  // Never the second byte of a character, nor an empty needle.
+  EXPECT_EQ(findEachText(kCharEndingInA + "A", "A"), (std::vector<size_t>{2}));
+  EXPECT_EQ(findEachText("abc", ""), (std::vector<size_t>{}));
+}
+
+// A value can bring many placeholders into the text (a SOAP action name that
+// a phone app sends is put into the answer's template): replacing them must
+// not cost their number times the text's length, which for a body of a
+// megabyte took hours.
+TEST(ReplacePlaceholders, ManyPlaceholdersAreReplacedInOneWalk) {
+  std::string many;
+  for (int i = 0; i < 100000; ++i) many += "[sever]";
+  const auto start = std::chrono::steady_clock::now();
+  const std::string filled = replacePlaceholders("<u:[data]>", {{"[data]", many}, {"[SEVER]", "s"}});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(filled, "<u:" + std::string(100000, 's') + ">");
 }
 
 TEST(XmlEscape, EscapesAndUnescapesTheFiveCharacters) {
