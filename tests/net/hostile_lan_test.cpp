@@ -23,6 +23,8 @@
 #include <thread>
 
 #include "discovery_session.h"
+#include "fixtures/capture_recorder.h"
+#include "fixtures/seeded_temp_file.h"
 #include "fixtures/fixture_renderer_documents.h"
 #include "httpserv/media_server.h"
 #include "httpserv/sniffing_renderer.h"
@@ -80,49 +82,6 @@ constexpr auto kFoundAfterStorm =
     seconds(kDescriptionTimeLimits.connect + 2 * kDescriptionTimeLimits.total + 20);
 // How long the user waits for the renderer before searching again.
 constexpr auto kSearchAgainAfter = seconds(8);
-
-// A file under /tmp with fixed pseudo-random bytes, removed at the end.
-class TempFile {
- public:
-  TempFile(const std::string& name, size_t size, std::uint32_t seed)
-      : path_("/tmp/tavrin-hostile-" + std::to_string(getpid()) + "-" + name) {
-    bytes_.resize(size);
-    for (char& byte : bytes_) {
-      seed = seed * 1103515245u + 12345u;
-      byte = static_cast<char>(seed >> 16);
-    }
-    std::ofstream(path_, std::ios::binary).write(bytes_.data(), static_cast<std::streamsize>(bytes_.size()));
-  }
-  ~TempFile() { unlink(path_.c_str()); }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-
-  const std::string& path() const { return path_; }
-  const std::string& bytes() const { return bytes_; }
-
- private:
-  std::string path_;
-  std::string bytes_;
-};
-
-// Records what the capture routine receives (on the renderer's workers).
-class Captures {
- public:
-  CaptureRoutine routine() {
-    return [this](const std::string& uri) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      uris_.push_back(uri);
-    };
-  }
-  std::vector<std::string> uris() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return uris_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> uris_;
-};
 
 std::vector<std::string> words(const std::string& line) {
   std::vector<std::string> parts;
@@ -225,7 +184,7 @@ size_t castFromPhone(const std::string& controlUrl, const std::vector<std::strin
 std::string castUri(size_t number) { return "http://10.77.0.3/storm/" + std::to_string(number) + ".m3u8"; }
 
 TEST(HostileLan, AStormLeavesDiscoveryPushAndCaptureWorkingWithBoundedMemory) {
-  TempFile media("film.mp4", 300000, 3);
+  TempFile media("tavrin-hostile", "film.mp4", 300000, 3);
   auto tv = startFixture("tv", {"--device", "cm-avt-rc", "--player", "--range", "bytes=1000-66535", "--range",
                                 "bytes=-777"},
                          240);

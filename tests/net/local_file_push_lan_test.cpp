@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "discovery_session.h"
+#include "fixtures/seeded_temp_file.h"
 #include "fixtures/fixture_renderer_documents.h"
 #include "httpserv/media_server.h"
 #include "platform/free_port.h"
@@ -24,30 +25,6 @@ using std::chrono::milliseconds;
 using std::chrono::seconds;
 
 constexpr int kFirstMediaPort = 16789;
-
-// A file under /tmp with fixed pseudo-random bytes, removed at the end.
-class TempFile {
- public:
-  TempFile(const std::string& name, size_t size, std::uint32_t seed)
-      : path_("/tmp/tavrin-ctl-" + std::to_string(getpid()) + "-" + name) {
-    bytes_.resize(size);
-    for (char& byte : bytes_) {
-      seed = seed * 1103515245u + 12345u;
-      byte = static_cast<char>(seed >> 16);
-    }
-    std::ofstream(path_, std::ios::binary).write(bytes_.data(), static_cast<std::streamsize>(bytes_.size()));
-  }
-  ~TempFile() { unlink(path_.c_str()); }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-
-  const std::string& path() const { return path_; }
-  const std::string& bytes() const { return bytes_; }
-
- private:
-  std::string path_;
-  std::string bytes_;
-};
 
 // One fetch the fixture reported: "fetched <status> <bytes> <fingerprint>
 // <kind> <uri> <Content-Range or ->".
@@ -132,8 +109,8 @@ void nextStamp(const std::string& uri) {
 }
 
 TEST(LocalFilePushLan, RendererFetchesTheExactFileByRangesAndTheLatestFileUnderEveryEarlierUrl) {
-  TempFile first("first.mp4", 300000, 1);
-  TempFile second("second.mkv", 150001, 2);
+  TempFile first("tavrin-ctl", "first.mp4", 300000, 1);
+  TempFile second("tavrin-ctl", "second.mkv", 150001, 2);
   const std::string missing = first.path() + ".gone.mp4";
   auto tv = startFixture("tv",
                          {"--device", "cm-avt-rc", "--player", "--range", "bytes=1000-66535", "--range",

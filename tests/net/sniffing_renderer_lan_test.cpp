@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "fixtures/capture_recorder.h"
 #include "fixtures/lan_process.h"
 #include "fixtures/message_collector.h"
 #include "httpserv/renderer_documents.h"
@@ -169,25 +170,6 @@ std::vector<std::pair<int, std::string>> actionsFromPhone(const std::string& con
   }
   return answers;
 }
-
-// Records what the capture routine receives (on the server's worker threads).
-class Captures {
- public:
-  CaptureRoutine routine() {
-    return [this](const std::string& uri) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      uris_.push_back(uri);
-    };
-  }
-  std::vector<std::string> uris() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return uris_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> uris_;
-};
 
 const std::string kFriendlyName = "Morla小站";
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "fixtures/capture_recorder.h"
 #include "fixtures/raw_http_client.h"
 #include "httpserv/renderer_documents.h"
 #include "httpserv/sniffing_renderer.h"
@@ -29,6 +30,7 @@
 namespace tavrin {
 namespace {
 
+using testing::Captures;
 using testing::RawHttpConnection;
 using testing::RawHttpResponse;
 using testing::rawHttpExchange;
@@ -121,25 +123,6 @@ class Listener {
 
  private:
   int fd_;
-};
-
-// Records what the capture routine receives.
-class Captures {
- public:
-  CaptureRoutine routine() {
-    return [this](const std::string& uri) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      uris_.push_back(uri);
-    };
-  }
-  std::vector<std::string> uris() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return uris_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> uris_;
 };
 
 std::string soapBody(const std::string& action, const std::string& arguments, const std::string& prefix = "u") {
