@@ -60,6 +60,11 @@ void FetchFailureMemory::record(const std::string& location, HttpFailure failure
   }
 }
 
+void FetchFailureMemory::clear() {
+  until_.clear();
+  timeOuts_.clear();
+}
+
 void FetchFailureMemory::remember(const std::string& key, Clock::time_point now) {
   until_[key] = now + kRememberFor;
   while (until_.size() > kMaxEntries) {

@@ -35,6 +35,9 @@ class FetchFailureMemory {
   // remembered, and its server too after kServerTimeOuts time-outs.
   void record(const std::string& location, HttpFailure failure, Clock::time_point now);
 
+  // Forgets every failure.
+  void clear();
+
   // Entries held (locations, servers and time-out counts).
   size_t size() const { return until_.size() + timeOuts_.size(); }
 

@@ -33,6 +33,9 @@ void repeatSearch(AppState& state) {
     // What queued up while a slow description was read answers an older
     // search; a full buffer would drop the answers to this one.
     state.ssdpSocket->discardWaiting(kMaxWaitingDatagrams);
+    // A new search gives every location its chance again: a TV whose web
+    // server was still starting a minute ago answers now.
+    state.descriptionFailures.clear();
   }
   state.ssdpSocket->send(buildSearchDatagram(), kSsdpGroup, kSsdpPort);
 }

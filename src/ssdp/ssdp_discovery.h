@@ -21,7 +21,8 @@ bool startDiscovery(AppState& state, std::function<void(int index)> deviceFound,
                     DatagramObserver observer = {});
 
 // Empties the device list (waiting for a description being read), drops the
-// datagrams still waiting to be read, and sends a search.
+// datagrams still waiting to be read, forgets the locations remembered as
+// failing, and sends a search.
 void repeatSearch(AppState& state);
 
 // The receive thread: reads datagrams until the socket is closed or fails.

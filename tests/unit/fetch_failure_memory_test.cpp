@@ -17,6 +17,7 @@
 #include "httpclient/http_request.h"
 #include "ssdp/device_list_builder.h"
 #include "ssdp/fetch_failure_memory.h"
+#include "ssdp/ssdp_discovery.h"
 
 namespace tavrin {
 namespace {
@@ -136,6 +137,20 @@ TEST_F(DescriptionFailureTest, SlowOrSilentLocationsAreFetchedOnceAndWorkingOnes
   // Descriptions are small: their limits are tighter than a general request's.
   EXPECT_LT(kDescriptionTimeLimits.total, HttpTimeLimits().total);
   EXPECT_LT(kDescriptionTimeLimits.connect, HttpTimeLimits().connect);
+}
+
+TEST_F(DescriptionFailureTest, ANewSearchFetchesARememberedLocationAgain) {
+  const std::string slow = "http://10.77.0.4:5000/d.xml";
+  outcomes_[slow] = HttpFailure::timedOut;
+  answer(slow);
+  answer(slow);
+  EXPECT_EQ(fetched_.size(), 1u);
+  // The socket is not open: the search goes nowhere.
+  outcomes_.clear();
+  repeatSearch(state_);
+  answer(slow);
+  EXPECT_EQ(fetched_, (std::vector<std::string>{slow, slow}));
+  EXPECT_EQ(state_.deviceList->count(), 1);
 }
 
 // A TCP listener on 127.0.0.1 with a port of the system's choice.
