@@ -62,6 +62,18 @@ void require(bool condition, const char* file, int line) {
   std::abort();
 }
 
+std::vector<std::string> firstLines(const std::string& text, size_t most) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start <= text.size() && lines.size() < most) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
+}
+
 std::string providerPiece(const std::string& text) {
   std::string piece;
   for (char c : text) {

@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the fuzz targets and the program that writes their seeds.
 #include <string>
+#include <vector>
 
 namespace tavrin::fuzz {
 
@@ -14,6 +15,10 @@ std::string gbkText(const std::string& bytes);
 // Ends the run as a crash, which libFuzzer keeps as an artifact, when a
 // checked property does not hold; says which check it was.
 void require(bool condition, const char* file = __builtin_FILE(), int line = __builtin_LINE());
+
+// The text's first lines, split at "\n", at most `most` of them; queries
+// the targets run on one input.
+std::vector<std::string> firstLines(const std::string& text, size_t most);
 
 // The text as FuzzedDataProvider::ConsumeRandomLengthString reads it back:
 // every backslash doubled, ended by a backslash and one other byte.

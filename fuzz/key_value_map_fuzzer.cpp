@@ -25,18 +25,6 @@ constexpr size_t kMaxPaths = 16;
 
 using fuzz::require;
 
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> paths;
-  size_t start = 0;
-  while (start <= text.size() && paths.size() < kMaxPaths) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    paths.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return paths;
-}
-
 void checkJsonRoundTrip(const KeyValueMap& map) {
   const std::string json = map.toJson();
   for (bool pretty : {false, true}) {
@@ -103,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   uint8_t step = flags;
   bool deep = false;
-  for (const std::string& path : lines(paths)) {
+  for (const std::string& path : fuzz::firstLines(paths, kMaxPaths)) {
     checkPath(map, path, step++);
     deep = deep || std::count(path.begin(), path.end(), '.') + 1 >= KeyValueMap::kMaxJsonDepth;
   }

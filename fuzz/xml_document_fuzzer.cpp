@@ -29,18 +29,6 @@ constexpr size_t kMaxPaths = 16;
 
 using fuzz::require;
 
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> paths;
-  size_t start = 0;
-  while (start <= text.size() && paths.size() < kMaxPaths) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    paths.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return paths;
-}
-
 void checkElement(const XmlDocument& document, const std::string& path) {
   const std::string name = document.nodeName(path);
   const int children = document.childCount(path);
@@ -84,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   XmlDocument document;
   const bool loaded = document.loadBytes(raw ? bytes : utf8ToGbk(bytes));
   std::vector<std::string> queries(std::begin(kProgramPaths), std::end(kProgramPaths));
-  for (const std::string& path : lines(paths)) queries.push_back(path);
+  for (const std::string& path : fuzz::firstLines(paths, kMaxPaths)) queries.push_back(path);
   for (const std::string& path : queries) {
     if (!loaded) {
       require(document.nodeName(path).empty() && document.childCount(path) == 0 &&

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "app/app_state.h"
+#include "app/startup_sequence.h"
 #include "cli/address_choice.h"
 #include "cli/cli_options.h"
 #include "cli/complete_renderer.h"
@@ -28,7 +29,6 @@
 namespace tavrin {
 namespace {
 
-constexpr int kFirstMediaServerPort = 16789;
 constexpr double kPollSeconds = 0.05;
 
 // Everything a command prints on standard error goes through here, from

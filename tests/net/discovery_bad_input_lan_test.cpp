@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "discovery_session.h"
+#include "fixtures/sanitized_build.h"
 #include "ssdp/device_list_builder.h"
 
 namespace tavrin::testing {
@@ -17,18 +18,8 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
-// Sanitizers keep freed memory aside and map shadow memory for what the
-// program touches (several times its size under TSan).
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define TAVRIN_SANITIZED 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(TAVRIN_SANITIZED)
-constexpr long kMemoryFactor = 8;
-#else
-constexpr long kMemoryFactor = 1;
-#endif
+// Memory bounds grow under the sanitizers.
+constexpr long kMemoryFactor = kSanitizedBuild ? 8 : 1;
 // A description is read into memory up to 8 MiB and parsed once; with its
 // copies and the parsed tree (a million elements for the deep one) about
 // 80 MiB at the peak.

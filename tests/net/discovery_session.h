@@ -14,8 +14,11 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/startup_sequence.h"
 #include "fixtures/lan_process.h"
 #include "fixtures/message_collector.h"
+#include "httpserv/media_server.h"
+#include "platform/free_port.h"
 #include "platform/text_encoding.h"
 #include "ssdp/ssdp_discovery.h"
 
@@ -60,6 +63,16 @@ class DiscoverySession {
       indices_.push_back(index);
       changed_.notify_all();
     });
+  }
+
+  // The media server as start-up sets it up; its port, or 0 when it could
+  // not start.
+  int startMediaServer() {
+    const int port = findFreePort(kFirstMediaServerPort);
+    registerMediaPath(state);
+    if (port < kFirstMediaServerPort || !state.mediaServer->start(port)) return 0;
+    state.mediaServerPort = port;
+    return port;
   }
 
   // Shuts the state down once; how many milliseconds that took.

@@ -24,11 +24,11 @@
 
 #include "discovery_session.h"
 #include "fixtures/capture_recorder.h"
-#include "fixtures/seeded_temp_file.h"
 #include "fixtures/fixture_renderer_documents.h"
+#include "fixtures/sanitized_build.h"
+#include "fixtures/seeded_temp_file.h"
 #include "httpserv/media_server.h"
 #include "httpserv/sniffing_renderer.h"
-#include "platform/free_port.h"
 #include "ssdp/device_list_builder.h"
 
 namespace tavrin::testing {
@@ -38,7 +38,6 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
-constexpr int kFirstMediaPort = 16789;
 constexpr char kControlPath[] = "/_urn:schemas-upnp-org:service:AVTransport_control";
 constexpr char kGoodRenderer[] = "fixture-tv-1";
 constexpr int kIdleConnections = 1000;
@@ -46,16 +45,7 @@ constexpr long long kBodyBytes = 100000000;
 constexpr size_t kCastsPerPhoneRun = 5;
 constexpr long kFloodRate = 20000;
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define TAVRIN_SANITIZED 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(TAVRIN_SANITIZED)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
+constexpr bool kSanitized = testing::kSanitizedBuild;
 // What the storm may cost the process at its peak: a description read up to
 // its 8 MiB cap (with its GBK copy and parse), the 100,000 services parsed,
 // and the buffers of 2,000 idle connections (measured: about 44 MiB). The
@@ -194,11 +184,8 @@ TEST(HostileLan, AStormLeavesDiscoveryPushAndCaptureWorkingWithBoundedMemory) {
   Captures captures;
   DiscoverySession session;
   AppState& state = session.state;
-  const int mediaPort = findFreePort(kFirstMediaPort);
-  ASSERT_GE(mediaPort, kFirstMediaPort);
-  registerMediaPath(state);
-  ASSERT_TRUE(state.mediaServer->start(mediaPort));
-  state.mediaServerPort = mediaPort;
+  const int mediaPort = session.startMediaServer();
+  ASSERT_GT(mediaPort, 0);
   ASSERT_TRUE(session.start());
   ASSERT_TRUE(startRenderer(state, utf8ToGbk("Morla小站"), captures.routine()));
   const int rendererPort = state.rendererPort;

@@ -16,7 +16,6 @@
 #include "fixtures/seeded_temp_file.h"
 #include "fixtures/fixture_renderer_documents.h"
 #include "httpserv/media_server.h"
-#include "platform/free_port.h"
 
 namespace tavrin::testing {
 namespace {
@@ -24,7 +23,6 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
-constexpr int kFirstMediaPort = 16789;
 
 // One fetch the fixture reported: "fetched <status> <bytes> <fingerprint>
 // <kind> <uri> <Content-Range or ->".
@@ -120,12 +118,8 @@ TEST(LocalFilePushLan, RendererFetchesTheExactFileByRangesAndTheLatestFileUnderE
 
   DiscoverySession session;
   AppState& state = session.state;
-  // The media server as start-up sets it up.
-  const int port = findFreePort(kFirstMediaPort);
-  ASSERT_GE(port, kFirstMediaPort);
-  registerMediaPath(state);
-  ASSERT_TRUE(state.mediaServer->start(port));
-  state.mediaServerPort = port;
+  const int port = session.startMediaServer();
+  ASSERT_GT(port, 0);
   ASSERT_TRUE(session.start());
   ASSERT_TRUE(session.waitForCallbacks(1, seconds(15)));
   ASSERT_EQ(session.devices()[0].uuid, "fixture-tv-1");
