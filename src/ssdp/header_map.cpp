@@ -1,5 +1,7 @@
 #include "ssdp/header_map.h"
 
+#include <vector>
+
 #include "platform/gbk_text.h"
 
 namespace tavrin {
@@ -11,18 +13,16 @@ bool isPathKey(const std::string& key) { return key.compare(0, 2, "//") == 0; }
 }  // namespace
 
 void HeaderMap::parse(const std::string& text) {
-  // One walk over the characters: a CR LF ends a line where it begins a
-  // character. Searching from the text's start for every line would cost a
-  // datagram of many short lines its length times its lines.
+  // The line ends found in one walk (a search from the text's start for
+  // every line would cost a datagram of many short lines its length times
+  // its lines); what follows the last one is a line too.
+  std::vector<size_t> ends = findEachText(text, "\r\n");
+  ends.push_back(text.size());
   size_t start = 0;
-  for (size_t at = 0; start < text.size();) {
-    if (at < text.size() && text.compare(at, 2, "\r\n") != 0) {
-      at += gbkCharLength(text, at);
-      continue;
-    }
-    std::string line = text.substr(start, at - start);
-    start = at + 2;
-    at = start;
+  for (size_t end : ends) {
+    if (start >= text.size()) break;
+    std::string line = text.substr(start, end - start);
+    start = end + 2;
     size_t colon = findText(line, ":");
     if (colon == kTextNotFound) continue;
     std::string key = toUpperAscii(line.substr(0, colon));
